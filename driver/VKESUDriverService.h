@@ -1,0 +1,121 @@
+// The one component that talks to the amplifier library. Every library call
+// runs on the service's worker thread, except zeroing (on the caller's thread)
+// and the final stop and shutdown (in the destructor, after the worker ended).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/barrier.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "platform/win/WinApi.h"
+#include "sdk/IHost.h"
+
+namespace KESU {
+
+class VKESUDriverService {
+public:
+    // One detected amplifier and the platform wired to it.
+    struct VDeviceInfo {
+        int32_t productType = 0;
+        std::string amplifierModelNumber;
+        std::string amplifierSerialNumber;
+        std::string amplifierFirmwareVersion;
+        std::string platformModelNumber;
+        std::string platformSerialNumber;
+        std::vector<float> platformXYZOffsets;  // x, y, z in inches
+        std::string platformLength;             // inches, as text
+        std::string platformWidth;              // inches, as text
+        uint32_t deviceIndex = 0;
+    };
+
+    // Outcome of the library start-up that opens a detection.
+    struct VDllInitInfo {
+        int32_t status = 0;  // 0 set-up as saved, 1 otherwise, 2 timed out
+        int32_t setupCheckCode = 0;
+        std::string message;
+    };
+
+    typedef boost::function<void(bool running)> StateCallback;
+    typedef boost::function<void(float* block)> DataCallback;
+    typedef boost::function<void(VDllInitInfo info, std::vector<VDeviceInfo> devices)> DetectionCallback;
+
+    static constexpr UINT WM_DATA_READY = WM_USER + 109;
+    static constexpr UINT WM_DRIVER_COMMAND = WM_USER + 110;
+    static constexpr UINT WM_DRIVER_QUIT = WM_USER + 111;
+
+    // Host thread. Returns once the worker is ready to take commands.
+    VKESUDriverService();
+    // Host thread. Ends the worker (queued commands run first), then stops and
+    // shuts down the library if a start-up succeeded.
+    virtual ~VKESUDriverService();
+
+    VKESUDriverService(const VKESUDriverService&) = delete;
+    VKESUDriverService& operator=(const VKESUDriverService&) = delete;
+
+    // Any thread; takes queueMutex only. The command runs later on the worker.
+    void Enqueue(boost::function<void()> command);
+
+    // Any thread; take stateMutex while assigning. Callers may hold their own
+    // mutex (lock order: the caller's, then stateMutex).
+    void SetStateCallback(StateCallback callback);
+    void SetDataCallback(DataCallback callback);  // the first one set stays
+
+    // Any thread: queue one complete detection; the callback runs on the worker
+    // without any service lock held.
+    void DetectDevices(DetectionCallback callback);
+
+    // Any thread: queue hardware commands; each body takes stateMutex on the worker.
+    void SetAcquisitionRate(uint32_t rate);
+    void SetGenlockMode(bool on);
+    void Start();
+    void Stop();
+    void Blink(uint32_t deviceIndex);
+    // Runs on the calling thread under stateMutex, only while acquisition runs.
+    void Zero();
+
+    // Observers for tests and diagnostics; each takes stateMutex briefly.
+    bool IsRunning() const;
+    bool IsDllInitialised() const;
+    bool IsStopPending() const;
+    DWORD WorkerThreadId() const { return workerThreadId; }
+
+private:
+    // Worker thread: the message loop.
+    void ThreadProc();
+    // Worker thread, stateMutex held by the caller (detection).
+    void InitDll(VDllInitInfo& info);
+    // Worker thread bodies; each takes stateMutex itself.
+    void DoDetectDevices(DetectionCallback callback);
+    void DoSetAcquisitionRate(uint32_t rate);
+    void DoSetGenlockMode(bool on);
+    void DoStart();
+    void DoStop();
+    void DoBlink(uint32_t deviceIndex);
+    // Stores running and reports it. With a lock given, releases it before the
+    // callback; with none, takes stateMutex for the store and a copy of the
+    // callback, then calls the copy unlocked.
+    void SetRunning(bool value, boost::unique_lock<boost::mutex>* lock);
+    void Log(const std::string& text, int level) const;
+
+    mutable boost::mutex stateMutex;
+    std::deque<boost::function<void()>> commandQueue;
+    boost::mutex queueMutex;
+    StateCallback stateCallback;
+    DataCallback dataCallback;
+    boost::barrier startBarrier;
+    boost::shared_ptr<boost::thread> workerThread;
+    DWORD workerThreadId;
+    bool running;
+    bool dllInitialised;
+    bool stopPending;
+    ZentuDigitalDevice::IHost* logger;
+};
+
+}  // namespace KESU
