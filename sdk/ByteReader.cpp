@@ -19,8 +19,8 @@ bool ByteReader::ReadByte(uint8_t& field) {
 bool ByteReader::ReadU32(uint32_t& field) {
     if (Remaining() < 4) return false;
     const unsigned char* p = bytes.data() + position;
-    field = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-            static_cast<uint32_t>(p[3]) << 24;
+    field = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
     position += 4;
     return true;
 }

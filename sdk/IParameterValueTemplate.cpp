@@ -9,17 +9,31 @@ static_assert(sizeof(unsigned int) == 4, "an Action's value is carried as u32");
 
 namespace {
 
-void AppendValueField(std::vector<unsigned char>& image, uint8_t field) { image.push_back(field); }
-void AppendValueField(std::vector<unsigned char>& image, double field) { AppendDouble(image, field); }
-void AppendValueField(std::vector<unsigned char>& image, unsigned int field) { AppendU32(image, field); }
+void AppendValueField(std::vector<unsigned char>& image, uint8_t field) {
+    image.push_back(field);
+}
+void AppendValueField(std::vector<unsigned char>& image, double field) {
+    AppendDouble(image, field);
+}
+void AppendValueField(std::vector<unsigned char>& image, unsigned int field) {
+    AppendU32(image, field);
+}
 void AppendValueField(std::vector<unsigned char>& image, const std::string& field) {
     WriteLengthPrefixedString(image, field);
 }
 
-bool ReadValueField(ByteReader& reader, uint8_t& field) { return reader.ReadByte(field); }
-bool ReadValueField(ByteReader& reader, double& field) { return reader.ReadDouble(field); }
-bool ReadValueField(ByteReader& reader, unsigned int& field) { return reader.ReadU32(field); }
-bool ReadValueField(ByteReader& reader, std::string& field) { return ReadLengthPrefixedString(reader, field); }
+bool ReadValueField(ByteReader& reader, uint8_t& field) {
+    return reader.ReadByte(field);
+}
+bool ReadValueField(ByteReader& reader, double& field) {
+    return reader.ReadDouble(field);
+}
+bool ReadValueField(ByteReader& reader, unsigned int& field) {
+    return reader.ReadU32(field);
+}
+bool ReadValueField(ByteReader& reader, std::string& field) {
+    return ReadLengthPrefixedString(reader, field);
+}
 
 }  // namespace
 

@@ -115,8 +115,9 @@ TEST(FakeHostTest, ScriptedIdsAndSamplesAreRecorded) {
     EXPECT_EQ(std::vector<int64_t>({3, 1LL << 40, 16, 3, 144}), written.numbers);
     EXPECT_EQ(std::vector<uint32_t>({0, 1, 2}), written.outputIds);
     EXPECT_EQ(values, written.values);
-    EXPECT_EQ(std::vector<std::string>({"GetChangedParameterCount", "GetChangedParameterIds", "WriteSamples"}),
-              host.Operations());
+    EXPECT_EQ(
+        std::vector<std::string>({"GetChangedParameterCount", "GetChangedParameterIds", "WriteSamples"}),
+        host.Operations());
 }
 
 TEST(FakeHostTest, WaitsForLogLinesOfAnotherThread) {

@@ -150,7 +150,8 @@ TEST(ParameterValueImageTest, EveryClassRefusesEveryOtherTag) {
     const std::vector<IParameterValue*> values = {&a, &b, &d, &s, &e};
     for (size_t i = 0; i < values.size(); ++i)
         for (size_t j = 0; j < images.size(); ++j)
-            EXPECT_EQ(i == j, values[i]->LoadFromBytes(images[j].data(), static_cast<uint32_t>(images[j].size())))
+            EXPECT_EQ(i == j,
+                      values[i]->LoadFromBytes(images[j].data(), static_cast<uint32_t>(images[j].size())))
                 << "value " << i << ", image " << j;
 
     for (unsigned char unknownTag : {2, 5, 6}) {
@@ -241,12 +242,13 @@ TEST(ParameterValueImageTest, TruncatedOrOverlongImagesLoadFieldByField) {
     dBefore.minimum = -5.0;
     dBefore.maximum = 5.0;
     SetFlags(dBefore, false, true, false);
-    ExpectPartialLoads(d, dBefore,
-                       With(FlagFields<IParameterValueDouble>(12),
-                            {{"value", 12, [](const IParameterValueDouble& v) { return v.GetValue() == 20.0; }},
-                             {"minimum", 23, [](const IParameterValueDouble& v) { return v.minimum == 0.0; }},
-                             {"maximum", 31, [](const IParameterValueDouble& v) { return v.maximum == 50.0; }},
-                             {"hasLimits", 32, [](const IParameterValueDouble& v) { return v.hasLimits == 1; }}}));
+    ExpectPartialLoads(
+        d, dBefore,
+        With(FlagFields<IParameterValueDouble>(12),
+             {{"value", 12, [](const IParameterValueDouble& v) { return v.GetValue() == 20.0; }},
+              {"minimum", 23, [](const IParameterValueDouble& v) { return v.minimum == 0.0; }},
+              {"maximum", 31, [](const IParameterValueDouble& v) { return v.maximum == 50.0; }},
+              {"hasLimits", 32, [](const IParameterValueDouble& v) { return v.hasLimits == 1; }}}));
 
     IParameterValueString s, sBefore;
     s.SetValue("hello");
@@ -267,7 +269,8 @@ TEST(ParameterValueImageTest, EnumEntriesLoadUpToTheFirstShortOne) {
     // Count 3, two whole entries: the list takes three places, two from the image.
     const Bytes headerAbc = {0x07, 0, 0, 0, 0x03, 0, 0, 0, 'a', 'b', 'c', 0, 0, 0};
     IParameterValueEnum three = before;
-    EXPECT_FALSE(Load(three, Concat({headerAbc, {3, 0, 0, 0}, {3, 0, 0, 0, 'a', 'b', 'c'}, {3, 0, 0, 0, 'd', 'e', 'f'}})));
+    EXPECT_FALSE(Load(
+        three, Concat({headerAbc, {3, 0, 0, 0}, {3, 0, 0, 0, 'a', 'b', 'c'}, {3, 0, 0, 0, 'd', 'e', 'f'}})));
     EXPECT_EQ("abc", three.GetValue());
     EXPECT_EQ(std::vector<std::string>({"abc", "def", "y"}), three.GetEntries());
 

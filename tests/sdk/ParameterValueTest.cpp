@@ -56,8 +56,8 @@ TEST(ParameterValueTest, ValuesOfDifferentTagsAreNeverEqual) {
     auto right = OneOfEachDefault();
     for (size_t i = 0; i < left.size(); ++i)
         for (size_t j = 0; j < right.size(); ++j)
-            EXPECT_EQ(i == j, left[i]->Equals(*right[j])) << "tags " << left[i]->GetType() << ", "
-                                                          << right[j]->GetType();
+            EXPECT_EQ(i == j, left[i]->Equals(*right[j]))
+                << "tags " << left[i]->GetType() << ", " << right[j]->GetType();
 
     IParameterValueString s;
     IParameterValueEnum e;

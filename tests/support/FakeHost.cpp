@@ -11,7 +11,9 @@ namespace KESUTest {
 
 namespace {
 
-std::string Text(const char* text) { return text ? std::string(text) : std::string(kNullText); }
+std::string Text(const char* text) {
+    return text ? std::string(text) : std::string(kNullText);
+}
 
 // The host's own copy of a value handed to it, read through its image; null
 // when the type is unknown or the image does not load.
@@ -130,8 +132,8 @@ ResultPtr FakeHost::DefineDevice(const char* maker, const char* name, const char
                                  const char* description, const char* type, const char* addLabel,
                                  const char* scope) {
     FakeCall call = Begin("IDeviceDefinitionBuilder", "DefineDevice");
-    call.texts = {Text(maker), Text(name), Text(version), Text(description), Text(type), Text(addLabel),
-                  Text(scope)};
+    call.texts = {Text(maker), Text(name),     Text(version), Text(description),
+                  Text(type),  Text(addLabel), Text(scope)};
     std::lock_guard<std::mutex> lock(mutex_);
     ResultPtr result = RefusalFor(call);
     current_ = -1;
@@ -238,12 +240,14 @@ ResultPtr FakeHost::InstantiateDevice(const char* maker, const char* definitionN
     ResultPtr result = RefusalFor(call);
     if (result.IsEmpty() && device == nullptr) result = Refuse(call, "No device to instantiate");
     if (result.IsEmpty()) {
-        instances_.push_back(FakeInstance{call.texts[0], call.texts[1], call.texts[2], call.texts[3], device});
+        instances_.push_back(
+            FakeInstance{call.texts[0], call.texts[1], call.texts[2], call.texts[3], device});
         const bool isNew = deviceHosts_.count(call.texts[3]) == 0;
         FakeDeviceHost& deviceHost = DeviceHostLocked(call.texts[3]);
-        auto definition = std::find_if(definitions_.rbegin(), definitions_.rend(), [&](const FakeDefinition& d) {
-            return d.maker == call.texts[0] && d.name == call.texts[1] && d.version == call.texts[2];
-        });
+        auto definition =
+            std::find_if(definitions_.rbegin(), definitions_.rend(), [&](const FakeDefinition& d) {
+                return d.maker == call.texts[0] && d.name == call.texts[1] && d.version == call.texts[2];
+            });
         if (isNew && definition != definitions_.rend()) {
             for (const FakeDefinitionParameter& parameter : definition->parameters) {
                 FakeDeviceHost::Parameter& stored = deviceHost.parameters_[parameter.name];
@@ -390,7 +394,8 @@ bool FakeHost::WaitForLog(const std::string& text, std::chrono::milliseconds saf
         safetyNet);
 }
 
-bool FakeHost::WaitForCalls(const std::string& operation, size_t count, std::chrono::milliseconds safetyNet) const {
+bool FakeHost::WaitForCalls(const std::string& operation, size_t count,
+                            std::chrono::milliseconds safetyNet) const {
     return WaitUntil(
         [&](const std::vector<FakeCall>& calls) {
             return static_cast<size_t>(std::count_if(calls.begin(), calls.end(), [&](const FakeCall& call) {
@@ -417,8 +422,8 @@ testing::AssertionResult FakeHost::AllResultsReleased() const {
         const int references = result->References();
         const int faults = result->Faults();
         if (references != 0 || faults != 0)
-            problems << "\n  result \"" << result->GetText() << "\": " << references
-                     << " reference(s) left, " << faults << " AddRef/Release after the last release";
+            problems << "\n  result \"" << result->GetText() << "\": " << references << " reference(s) left, "
+                     << faults << " AddRef/Release after the last release";
     }
     const std::string text = problems.str();
     if (text.empty()) return testing::AssertionSuccess();
@@ -482,7 +487,8 @@ ResultPtr FakeDeviceHost::GetParameterValue(IParameterValue* into, const char* n
     return result;
 }
 
-ResultPtr FakeDeviceHost::SetParameterValue(const IParameterValue* value, const char* name, const char* scope) {
+ResultPtr FakeDeviceHost::SetParameterValue(const IParameterValue* value, const char* name,
+                                            const char* scope) {
     FakeCall call = host_.Begin("IDeviceHost", "SetParameterValue");
     call.deviceHost = name_;
     call.texts = {Text(name), Text(scope)};

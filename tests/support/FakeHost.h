@@ -53,8 +53,10 @@ namespace KESUTest {
 //                            AddParameter: name, displayName, description, group | flag, id | image.
 //                            SetSyncPort: name | -. AddOutput: name | kind. AddComponent: name | -.
 //                            Unused5, Finish: - | -.
-//   IDeviceFactory           InstantiateDevice: maker, definitionName, version, instanceName | - | object (the IDevice*).
-//   IDeviceHost              GetParameterValue: name, scope | - | object (`into`), image (what `into` was given).
+//   IDeviceFactory           InstantiateDevice: maker, definitionName, version, instanceName | -
+//                                               | object (the IDevice*).
+//   IDeviceHost              GetParameterValue: name, scope | - | object (`into`),
+//                                               image (what `into` was given).
 //                            SetParameterValue: name, scope | - | image.
 //                            GetChangedParameterCount: - | the count answered.
 //                            GetChangedParameterIds: - | *selector (-1 for null), ids written.
@@ -65,8 +67,10 @@ namespace KESUTest {
 //                            reservedB, enabled. SetStreamMode: - | mode. SetSamplesPerPacket: - | samples.
 // bool arguments are 0 or 1; a u64 id is kept by its bit pattern.
 struct FakeCall {
-    std::string interfaceName;  // "IHost", "IDeviceDefinitionBuilder", "IDeviceFactory", "IDeviceHost", "IStreamConfig"
-    std::string deviceHost;     // IDeviceHost calls: the name of the FakeDeviceHost; otherwise empty
+    // "IHost", "IDeviceDefinitionBuilder", "IDeviceFactory", "IDeviceHost" or "IStreamConfig".
+    std::string interfaceName;
+    // IDeviceHost calls: the name of the FakeDeviceHost; otherwise empty.
+    std::string deviceHost;
     std::string operation;
     std::vector<std::string> texts;  // a null text pointer is recorded as kNullText
     std::vector<int64_t> numbers;
@@ -149,16 +153,17 @@ public:
     FakeDeviceHost(const FakeDeviceHost&) = delete;
     FakeDeviceHost& operator=(const FakeDeviceHost&) = delete;
 
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into, const char* name,
-                                                    const char* scope) override;
+    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into,
+                                                    const char* name, const char* scope) override;
     ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue* value,
                                                     const char* name, const char* scope) override;
     uint32_t GetChangedParameterCount() override;
     ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t* selector, uint64_t* ids,
                                                          uint32_t* count) override;
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex, uint32_t sampleCount,
-                                               const uint32_t* outputIds, uint32_t outputCount,
-                                               const float* values, uint32_t valueCount) override;
+    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex,
+                                               uint32_t sampleCount, const uint32_t* outputIds,
+                                               uint32_t outputCount, const float* values,
+                                               uint32_t valueCount) override;
     void NotifyStatusChanged() override;
 
     const std::string& Name() const { return name_; }
@@ -215,10 +220,10 @@ public:
 
     // IDeviceDefinitionBuilder
     ZentuDigitalDevice::ResultPtr DefineDevice(const char* maker, const char* name, const char* version,
-                                               const char* description, const char* type, const char* addLabel,
-                                               const char* scope) override;
-    ZentuDigitalDevice::ResultPtr AddParameter(const char* name, const char* displayName, const char* description,
-                                               const char* group, bool flag,
+                                               const char* description, const char* type,
+                                               const char* addLabel, const char* scope) override;
+    ZentuDigitalDevice::ResultPtr AddParameter(const char* name, const char* displayName,
+                                               const char* description, const char* group, bool flag,
                                                const ZentuDigitalDevice::IParameterValue* value,
                                                uint64_t id) override;
     ZentuDigitalDevice::ResultPtr SetSyncPort(const char* name) override;
@@ -237,13 +242,14 @@ public:
     // IStreamConfig
     ZentuDigitalDevice::ResultPtr SetRateDivisor(uint32_t divisor) override;
     ZentuDigitalDevice::ResultPtr DeclareSyncPort(const char* name, uint32_t kind, uint32_t window,
-                                                  uint32_t reservedA, uint32_t reservedB, bool enabled) override;
+                                                  uint32_t reservedA, uint32_t reservedB,
+                                                  bool enabled) override;
     void SetStreamMode(uint32_t mode) override;
     ZentuDigitalDevice::ResultPtr SetSamplesPerPacket(uint32_t samples) override;
 
     // --- Answers
-    void SetTime(double seconds);           // GetTime; 0.0 at first
-    void SetBaseRate(uint32_t baseRate);    // GetBaseRate; 1000000 at first
+    void SetTime(double seconds);         // GetTime; 0.0 at first
+    void SetBaseRate(uint32_t baseRate);  // GetBaseRate; 1000000 at first
 
     // --- Refusals. A call is refused when a rule matches it (the first rule's
     // text is the refusal's); a refused call has no effect beyond its record.
@@ -254,7 +260,8 @@ public:
     void RefuseOperation(const std::string& operation, const std::string& text);
     // Only calls of `operation` that have `argument` among their texts, e.g.
     // ("AddComponent", "Fy") or ("AddParameter", "StandardDimension_X").
-    void RefuseOperationWith(const std::string& operation, const std::string& argument, const std::string& text);
+    void RefuseOperationWith(const std::string& operation, const std::string& argument,
+                             const std::string& text);
     // The predicate sees the call before its effect, under the host's lock: it
     // must not call the host.
     void RefuseWhen(Predicate predicate, const std::string& text);

@@ -64,12 +64,18 @@ void PutText(std::vector<unsigned char>& out, const std::string& text) {
 
 std::unique_ptr<FakeValue> FakeValue::Make(uint32_t type) {
     switch (type) {
-        case 0: return std::make_unique<FakeActionValue>();
-        case 1: return std::make_unique<FakeBoolValue>();
-        case 3: return std::make_unique<FakeDoubleValue>();
-        case 4: return std::make_unique<FakeStringValue>();
-        case 7: return std::make_unique<FakeEnumValue>();
-        default: return nullptr;
+        case 0:
+            return std::make_unique<FakeActionValue>();
+        case 1:
+            return std::make_unique<FakeBoolValue>();
+        case 3:
+            return std::make_unique<FakeDoubleValue>();
+        case 4:
+            return std::make_unique<FakeStringValue>();
+        case 7:
+            return std::make_unique<FakeEnumValue>();
+        default:
+            return nullptr;
     }
 }
 
@@ -117,33 +123,51 @@ bool FakeValue::Equals(const ZentuDigitalDevice::IParameterValue& other) const {
            received->flag2 == flag2 && received->flag3 == flag3 && SameFields(*received);
 }
 
-void FakeBoolValue::PutValue(std::vector<unsigned char>& out) const { out.push_back(value); }
-bool FakeBoolValue::TakeValue(Cursor& in) { return in.U8(value); }
+void FakeBoolValue::PutValue(std::vector<unsigned char>& out) const {
+    out.push_back(value);
+}
+bool FakeBoolValue::TakeValue(Cursor& in) {
+    return in.U8(value);
+}
 bool FakeBoolValue::SameFields(const FakeValue& other) const {
     return value == static_cast<const FakeBoolValue&>(other).value;
 }
 
-void FakeActionValue::PutValue(std::vector<unsigned char>& out) const { PutU32(out, value); }
-bool FakeActionValue::TakeValue(Cursor& in) { return in.U32(value); }
+void FakeActionValue::PutValue(std::vector<unsigned char>& out) const {
+    PutU32(out, value);
+}
+bool FakeActionValue::TakeValue(Cursor& in) {
+    return in.U32(value);
+}
 bool FakeActionValue::SameFields(const FakeValue& other) const {
     return value == static_cast<const FakeActionValue&>(other).value;
 }
 
-void FakeDoubleValue::PutValue(std::vector<unsigned char>& out) const { PutF64(out, value); }
+void FakeDoubleValue::PutValue(std::vector<unsigned char>& out) const {
+    PutF64(out, value);
+}
 void FakeDoubleValue::PutExtra(std::vector<unsigned char>& out) const {
     PutF64(out, minimum);
     PutF64(out, maximum);
     out.push_back(hasLimits);
 }
-bool FakeDoubleValue::TakeValue(Cursor& in) { return in.F64(value); }
-bool FakeDoubleValue::TakeExtra(Cursor& in) { return in.F64(minimum) && in.F64(maximum) && in.U8(hasLimits); }
+bool FakeDoubleValue::TakeValue(Cursor& in) {
+    return in.F64(value);
+}
+bool FakeDoubleValue::TakeExtra(Cursor& in) {
+    return in.F64(minimum) && in.F64(maximum) && in.U8(hasLimits);
+}
 bool FakeDoubleValue::SameFields(const FakeValue& other) const {
     const auto& o = static_cast<const FakeDoubleValue&>(other);
     return value == o.value && minimum == o.minimum && maximum == o.maximum && hasLimits == o.hasLimits;
 }
 
-void FakeStringValue::PutValue(std::vector<unsigned char>& out) const { PutText(out, value); }
-bool FakeStringValue::TakeValue(Cursor& in) { return in.Text(value); }
+void FakeStringValue::PutValue(std::vector<unsigned char>& out) const {
+    PutText(out, value);
+}
+bool FakeStringValue::TakeValue(Cursor& in) {
+    return in.Text(value);
+}
 bool FakeStringValue::SameFields(const FakeValue& other) const {
     return value == static_cast<const FakeStringValue&>(other).value;
 }
