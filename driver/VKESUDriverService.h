@@ -3,6 +3,7 @@
 // and the final stop and shutdown (in the destructor, after the worker ended).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -87,10 +88,14 @@ public:
     DWORD WorkerThreadId() const { return workerThreadId; }
 
 private:
-    // Worker thread: the message loop.
+    // Worker thread: the message loop and its two kinds of work.
     void ThreadProc();
+    void DrainDataBlocks();
+    void RunNextCommand();
     // Worker thread, stateMutex held by the caller (detection).
     void InitDll(VDllInitInfo& info);
+    void DownloadCalibration();
+    VDeviceInfo ReadDevice(int index);
     // Worker thread bodies; each takes stateMutex itself.
     void DoDetectDevices(DetectionCallback callback);
     void DoSetAcquisitionRate(uint32_t rate);
@@ -98,9 +103,9 @@ private:
     void DoStart();
     void DoStop();
     void DoBlink(uint32_t deviceIndex);
-    // Stores running and reports it. With a lock given, releases it before the
-    // callback; with none, takes stateMutex for the store and a copy of the
-    // callback, then calls the copy unlocked.
+    // Stores running and reports it. With a lock given (held on stateMutex),
+    // releases it before calling the callback; with none, takes stateMutex for
+    // the store and a copy of the callback, then calls the copy unlocked.
     void SetRunning(bool value, boost::unique_lock<boost::mutex>* lock);
     void Log(const std::string& text, int level) const;
 
@@ -108,13 +113,17 @@ private:
     std::deque<boost::function<void()>> commandQueue;
     boost::mutex queueMutex;
     StateCallback stateCallback;
+    // Read by the worker without a lock: it is set once, before the first
+    // detection can switch data messages on, and never replaced.
     DataCallback dataCallback;
     boost::barrier startBarrier;
     boost::shared_ptr<boost::thread> workerThread;
     DWORD workerThreadId;
     bool running;
     bool dllInitialised;
-    bool stopPending;
+    // Written by Stop's caller and by the worker: Stop records the pending
+    // stop before it queues the body, so the body always finds it recorded.
+    std::atomic<bool> stopPending;
     ZentuDigitalDevice::IHost* logger;
 };
 
