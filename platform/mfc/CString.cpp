@@ -29,7 +29,9 @@ CString::CString(const wchar_t* text, int length) {
     if (text && length > 0) text_.assign(text, static_cast<size_t>(length));
 }
 
-int CString::Compare(const wchar_t* text) const { return text_.compare(text ? text : L""); }
+int CString::Compare(const wchar_t* text) const {
+    return text_.compare(text ? text : L"");
+}
 
 int CString::Find(wchar_t ch, int start) const {
     if (start < 0 || static_cast<size_t>(start) >= text_.size()) return -1;
@@ -43,7 +45,9 @@ int CString::Find(const wchar_t* text, int start) const {
     return at == std::wstring::npos ? -1 : static_cast<int>(at);
 }
 
-CString CString::Mid(int first) const { return Mid(first, GetLength()); }
+CString CString::Mid(int first) const {
+    return Mid(first, GetLength());
+}
 
 CString CString::Mid(int first, int count) const {
     size_t from = clampedIndex(first, text_.size());
@@ -53,7 +57,9 @@ CString CString::Mid(int first, int count) const {
     return part;
 }
 
-CString CString::Left(int count) const { return Mid(0, count); }
+CString CString::Left(int count) const {
+    return Mid(0, count);
+}
 
 CString& CString::MakeUpper() {
     for (wchar_t& ch : text_)

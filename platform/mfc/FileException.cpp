@@ -48,7 +48,8 @@ BOOL CFileException::GetErrorMessage(wchar_t* buffer, UINT maxChars) const {
     CString text;
     if (pattern) text.Format(pattern, m_strFileName);
     UINT n = 0;
-    for (; n + 1 < maxChars && n < static_cast<UINT>(text.GetLength()); ++n) buffer[n] = text[static_cast<int>(n)];
+    for (; n + 1 < maxChars && n < static_cast<UINT>(text.GetLength()); ++n)
+        buffer[n] = text[static_cast<int>(n)];
     buffer[n] = L'\0';
     return pattern ? TRUE : FALSE;
 }

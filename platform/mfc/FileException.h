@@ -29,6 +29,6 @@ public:
     BOOL GetErrorMessage(wchar_t* buffer, UINT maxChars) const;
 
     Cause m_cause = none;
-    int m_lOsError = 0;      // errno of the failure
-    CString m_strFileName;   // the path as it was given to Open
+    int m_lOsError = 0;     // errno of the failure
+    CString m_strFileName;  // the path as it was given to Open
 };

@@ -27,7 +27,9 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-CStdioFile::~CStdioFile() { Close(); }
+CStdioFile::~CStdioFile() {
+    Close();
+}
 
 BOOL CStdioFile::Open(const wchar_t* fileName, UINT, CFileException* error) {
     Close();

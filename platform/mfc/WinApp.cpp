@@ -39,11 +39,17 @@ CWinApp::~CWinApp() {
     r.initResult = FALSE;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 
-const AFX_MSGMAP* CWinApp::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CWinApp::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
-const AFX_MSGMAP* CWinApp::GetThisMessageMap() { return &g_winAppMessageMap; }
+const AFX_MSGMAP* CWinApp::GetThisMessageMap() {
+    return &g_winAppMessageMap;
+}
 
 CWinApp* AfxGetApp() {
     AppRegistry& r = registry();

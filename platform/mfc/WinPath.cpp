@@ -40,7 +40,9 @@ void appendUtf8(std::string& out, wchar_t ch) {
     }
 }
 
-bool isLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
+bool isLetter(wchar_t ch) {
+    return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z');
+}
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <string>
 
 #include "platform/mfc/CString.h"
@@ -68,7 +68,9 @@ TEST(CStringTest, CharactersZeroAndAbove0x7FAreKeptInTheLength) {
     EXPECT_EQ(0, s[1]);
     EXPECT_EQ(0xFF, s[2]);
     EXPECT_EQ(1, s.Replace(L'\0', L'-'));
-    EXPECT_EQ(s, L"a-\x00FF" L"b");
+    EXPECT_EQ(s,
+              L"a-\x00FF"
+              L"b");
 }
 
 TEST(CStringTest, FormatWritesDecimalsAndWideText) {

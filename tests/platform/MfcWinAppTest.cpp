@@ -6,7 +6,8 @@ namespace {
 
 class CountingApp : public CWinApp {
 public:
-    explicit CountingApp(BOOL answer = TRUE, const wchar_t* name = nullptr) : CWinApp(name), answer_(answer) {}
+    explicit CountingApp(BOOL answer = TRUE, const wchar_t* name = nullptr)
+        : CWinApp(name), answer_(answer) {}
 
     BOOL InitInstance() override {
         ++initCount;
