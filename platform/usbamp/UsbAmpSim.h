@@ -40,7 +40,7 @@ struct Amplifier {
 struct Call {
     std::string function;            // e.g. "fmDLLSelectDeviceIndex"
     std::vector<int64_t> arguments;  // the integer arguments in order; pointers are not kept
-    int32_t selectedDevice;          // selection in force when the call came in; -1 for none
+    int32_t selectedDevice;          // selection as the call came in (before a select); -1: none
     uint32_t threadId;               // GetCurrentThreadId() of the caller
 };
 
@@ -100,8 +100,8 @@ USBAMPSIM_API void Reset();
 // The attached amplifiers, in device-index order.
 USBAMPSIM_API void SetAmplifiers(std::vector<Amplifier> amplifiers);
 // What fmDLLGetDeviceCount answers instead of the number of amplifiers listed
-// (also 0, negative, or more than listed); nothing goes back to that number.
-// Generated blocks carry one group per amplifier answered here.
+// (also 0, negative, or more than listed); std::nullopt answers that number
+// again. Generated blocks carry one group per amplifier answered.
 USBAMPSIM_API void SetDeviceCountAnswer(std::optional<int32_t> count);
 
 // --- Initialisation (default: ready at the first poll, set-up check 1) ---
@@ -123,6 +123,7 @@ USBAMPSIM_API void SetCalibrationDownload(int32_t deviceIndex, int32_t downloadA
                                           std::vector<int32_t> completeAnswers);
 
 // --- Call record ---
+// Every call of every fm function, transfers included, in the order they came.
 USBAMPSIM_API std::vector<Call> Calls();
 USBAMPSIM_API void ClearCalls();
 
@@ -141,8 +142,10 @@ USBAMPSIM_API void ReleaseHeldCall();
 // Blocks are made only while streaming: fmDLLPostDataReadyMessages(nonzero)
 // and fmDLLPostUserThreadMessages(nonzero id) have been called and
 // fmBroadcastStart was the last of start, stop and shutdown. Every block made
-// is queued for fmDLLTransferFloatData and announced by posting message 1133
-// (wParam 0, lParam 0) to the registered thread.
+// is queued and announced by posting message 1133 (wParam 0, lParam 0) to the
+// registered thread. fmDLLTransferFloatData lends the oldest queued block
+// until the next transfer call; fmDLLShutDown ends acquisition and posting,
+// forgets the thread and the selection, and drops every block.
 USBAMPSIM_API void SetBlockSource(BlockSource source);
 // The producer's clock; null for the wall clock. The producer runs while the
 // source is Producer, acquisition is started and the rate is above 0. Its
