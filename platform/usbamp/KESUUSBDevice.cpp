@@ -159,7 +159,9 @@ Library& library() {
     return *instance;
 }
 
-bool streaming(const Script& s) { return s.postingOn && s.receiver != 0 && s.acquiring; }
+bool streaming(const Script& s) {
+    return s.postingOn && s.receiver != 0 && s.acquiring;
+}
 
 int32_t answeredDeviceCount(const Script& s) {
     return s.deviceCountAnswer.value_or(static_cast<int32_t>(s.amplifiers.size()));
@@ -627,9 +629,8 @@ USBAMPSIM_API void SetBlockSource(BlockSource source) {
 }
 
 USBAMPSIM_API void SetClock(std::shared_ptr<Clock> clock) {
-    changeAndRestartProducer([&](Script& s) {
-        s.clock = clock ? std::move(clock) : std::make_shared<SteadyClock>();
-    });
+    changeAndRestartProducer(
+        [&](Script& s) { s.clock = clock ? std::move(clock) : std::make_shared<SteadyClock>(); });
 }
 
 USBAMPSIM_API void SetCounterStart(uint32_t counter) {
@@ -649,7 +650,8 @@ USBAMPSIM_API bool HandOverBlock() {
 }
 
 USBAMPSIM_API bool HandOverBlock(std::vector<float> floats) {
-    return answer([&](Script& s) { return streaming(s) && !floats.empty() && queueBlock(s, std::move(floats)); });
+    return answer(
+        [&](Script& s) { return streaming(s) && !floats.empty() && queueBlock(s, std::move(floats)); });
 }
 
 USBAMPSIM_API bool WaitUntilStreaming(std::chrono::milliseconds timeout) {

@@ -278,7 +278,9 @@ TEST_F(UsbAmpProducerTest, MakesRateOverSixteenBlocksASecondWithoutDrift) {
         {1600, milliseconds(10), {{100, milliseconds(1010)}, {100, milliseconds(2010)}}},
         // 187.5 blocks a second, 5.33 ms apart: the half block is made up in
         // the next second, and the fraction of a millisecond never adds up.
-        {3000, milliseconds(5), {{187, milliseconds(1002)}, {188, milliseconds(2005)}, {187, milliseconds(3002)}}},
+        {3000,
+         milliseconds(5),
+         {{187, milliseconds(1002)}, {188, milliseconds(2005)}, {187, milliseconds(3002)}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);

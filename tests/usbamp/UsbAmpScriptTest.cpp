@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <future>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
@@ -38,7 +38,9 @@ struct Buffer {
     std::unique_ptr<char[]> bytes;
 };
 
-std::future<void> onItsOwnThread(std::function<void()> call) { return std::async(std::launch::async, call); }
+std::future<void> onItsOwnThread(std::function<void()> call) {
+    return std::async(std::launch::async, call);
+}
 
 // A caller still held when the safety net runs out is released, so that a
 // failing test still ends.
