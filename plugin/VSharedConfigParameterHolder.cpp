@@ -1,0 +1,60 @@
+#include "plugin/VSharedConfigParameterHolder.h"
+
+#include <boost/format.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/SampleRates.h"
+
+namespace KESU {
+
+namespace {
+
+template <class ValueClass>
+void Fill(VParameterRecord<ValueClass>& record, const char* name, const char* displayName,
+          const char* description, const char* group, uint64_t id) {
+    record.name = name;
+    record.displayName = displayName;
+    record.description = description;
+    record.group = group;
+    record.id = id;
+}
+
+std::string RateText(uint32_t rate) {
+    return (boost::format("%s") % rate).str();
+}
+
+}  // namespace
+
+VSharedConfigParameterHolder::VSharedConfigParameterHolder() {
+    Fill(syncMode, "SyncMode", "Synchronization mode", "Synchronization mode", "Device collection", 0);
+    syncMode.value.SetEntries({"Software trigger", "Hardware trigger"});
+    syncMode.value.SetValue("Software trigger");
+
+    Fill(sampleRate, "SampleRate", "Acquisition rate",
+         "Broadcasts an acquisition rate, in datasets per second, to all connected signal conditioners.",
+         "Device collection", 1);
+    std::vector<std::string> rates;
+    for (uint32_t rate : kDefaultRates) rates.push_back(RateText(rate));
+    sampleRate.value.SetEntries(rates);
+    sampleRate.value.SetValue(RateText(kDefaultRates[kDefaultRateIndex]));
+
+    Fill(dataThreshold, "DataThreshold", "Fz Threshold", "Fz limit below which data are not collected.",
+         "Device collection", 2);
+    dataThreshold.value.minimum = 0.0;
+    dataThreshold.value.maximum = 50.0;
+    dataThreshold.value.hasLimits = 1;
+    dataThreshold.value.SetValue(20.0);
+
+    Fill(broadcastZero, "BroadcastZero", "Zero digital platforms",
+         "Send a 'Zero' command to all of the signal conditioners. Calling this function doesn't interrupt "
+         "data acquisition.",
+         "Actions", 3);
+
+    // Id 4 is unused.
+    Fill(scanForHardware, "ScanForHardware", "Detect KESU digital devices",
+         "Search for additional signal conditioners", "Plug-in", 5);
+}
+
+}  // namespace KESU
