@@ -105,6 +105,7 @@ struct CalibrationScript {
 struct Script {
     std::vector<Amplifier> amplifiers;
     std::optional<int32_t> deviceCountAnswer;
+    std::vector<std::string> unwrittenTexts;
     int32_t readyAfterPolls = 1;
     int32_t pollsSinceInit = 0;
     int32_t setupCheckCode = 1;
@@ -323,6 +324,8 @@ auto answer(Answer body) {
 int identityText(const char* function, char* text, std::string Amplifier::*field) {
     enter(function);
     answer([&](const Script& s) {
+        const auto& silent = s.unwrittenTexts;
+        if (std::find(silent.begin(), silent.end(), function) != silent.end()) return 0;
         const Amplifier* amplifier = selectedAmplifier(s);
         copyText(text, amplifier ? amplifier->*field : std::string(), kIdentityTextSize);
         return 0;
@@ -573,6 +576,10 @@ USBAMPSIM_API void SetAmplifiers(std::vector<Amplifier> amplifiers) {
 
 USBAMPSIM_API void SetDeviceCountAnswer(std::optional<int32_t> count) {
     change([&](Script& s) { s.deviceCountAnswer = count; });
+}
+
+USBAMPSIM_API void SetUnwrittenTexts(std::vector<std::string> functions) {
+    change([&](Script& s) { s.unwrittenTexts = std::move(functions); });
 }
 
 USBAMPSIM_API void SetReadyAfterPolls(int32_t polls) {

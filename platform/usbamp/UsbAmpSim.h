@@ -103,6 +103,10 @@ USBAMPSIM_API void SetAmplifiers(std::vector<Amplifier> amplifiers);
 // (also 0, negative, or more than listed); std::nullopt answers that number
 // again. Generated blocks carry one group per amplifier answered.
 USBAMPSIM_API void SetDeviceCountAnswer(std::optional<int32_t> count);
+// The identity text getters named here (e.g. "fmGetAmplifierSerialNumber")
+// record their call but leave the caller's buffer untouched, as a library that
+// fails without a word would (default: none).
+USBAMPSIM_API void SetUnwrittenTexts(std::vector<std::string> functions);
 
 // --- Initialisation (default: ready at the first poll, set-up check 1) ---
 constexpr int32_t kNeverReady = 0;
