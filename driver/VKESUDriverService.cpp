@@ -398,10 +398,14 @@ void VKESUDriverService::DoStart() {
 
 void VKESUDriverService::DoStop() {
     boost::unique_lock<boost::mutex> lock(stateMutex);
+    // Cleared before the library call, not after it: a Stop asked for from
+    // here on queues a stop of its own, which then comes after anything queued
+    // meanwhile (a start, say), whereas one asked for before is served by this
+    // body's call.
+    stopPending = false;
     Sleep(250);
     fmBroadcastStop();
     Log("::fmBroadcastStop()", 0);
-    stopPending = false;
     SetRunning(false, &lock);
 }
 

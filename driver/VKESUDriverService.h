@@ -122,7 +122,8 @@ private:
     bool running;
     bool dllInitialised;
     // Written by Stop's caller and by the worker: Stop records the pending
-    // stop before it queues the body, so the body always finds it recorded.
+    // stop before it queues the body, so the body always finds it recorded;
+    // the body clears it before its library call, so no later Stop is lost.
     std::atomic<bool> stopPending;
     ZentuDigitalDevice::IHost* logger;
 };
