@@ -251,7 +251,14 @@ void VKESUDriverService::DoDetectDevices(DetectionCallback callback) {
     Sleep(500);
     if (devices.size() > 4) Sleep(2000);
 
-    if (callback) callback(info, devices);
+    // The start-up stopped the amplifiers: running ends false, with the state
+    // callback told, also when the detection callback fails.
+    try {
+        if (callback) callback(info, devices);
+    } catch (...) {
+        SetRunning(false, nullptr);
+        throw;
+    }
     SetRunning(false, nullptr);
 }
 
