@@ -1,0 +1,218 @@
+#include "tests/driver/DriverTest.h"
+
+#include <algorithm>
+#include <atomic>
+#include <boost/bind/bind.hpp>
+
+#include "plugin/ModuleStatics.h"
+
+namespace KESUTest {
+
+void Signal::Raise() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    up_ = true;
+    raised_.notify_all();
+}
+
+bool Signal::Wait(std::chrono::milliseconds safetyNet) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return raised_.wait_for(lock, safetyNet, [&] { return up_; });
+}
+
+boost::function<void()> Gate::Command(std::function<void()> onRelease) {
+    return [this, onRelease] {
+        arrived_.Raise();
+        open_.Wait();
+        if (onRelease) onRelease();
+    };
+}
+
+void Events::Add(const std::string& event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    added_.notify_all();
+}
+
+std::vector<std::string> Events::All() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+}
+
+void Events::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+}
+
+bool Events::WaitForCount(size_t count, std::chrono::milliseconds safetyNet) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return added_.wait_for(lock, safetyNet, [&] { return events_.size() >= count; });
+}
+
+std::string Described(const UsbAmpSim::Call& call) {
+    std::string text = call.function + "(";
+    for (size_t i = 0; i < call.arguments.size(); ++i) {
+        if (i) text += ", ";
+        text += std::to_string(call.arguments[i]);
+    }
+    return text + ")";
+}
+
+std::vector<std::string> DescribedCalls() {
+    std::vector<std::string> described;
+    for (const UsbAmpSim::Call& call : UsbAmpSim::Calls())
+        if (call.function != "fmDLLTransferFloatData") described.push_back(Described(call));
+    return described;
+}
+
+std::vector<UsbAmpSim::Call> CallsNamed(const std::string& function) {
+    std::vector<UsbAmpSim::Call> named;
+    for (const UsbAmpSim::Call& call : UsbAmpSim::Calls())
+        if (call.function == function) named.push_back(call);
+    return named;
+}
+
+size_t CountOf(const std::vector<std::string>& items, const std::string& item) {
+    return static_cast<size_t>(std::count(items.begin(), items.end(), item));
+}
+
+std::vector<std::string> Between(const std::vector<std::string>& items, const std::string& from,
+                                 const std::string& to) {
+    auto begin = std::find(items.begin(), items.end(), from);
+    if (begin == items.end()) return {};
+    ++begin;
+    return std::vector<std::string>(begin, std::find(begin, items.end(), to));
+}
+
+UsbAmpSim::Amplifier Plate(int index) {
+    const std::string n = std::to_string(index);
+    UsbAmpSim::Amplifier plate;
+    plate.productType = 300 + index;
+    plate.amplifierModel = "AM-" + n;
+    plate.amplifierSerial = "AS-" + n;
+    plate.amplifierFirmware = "FW-" + n;
+    plate.platformModel = "PM-" + n;
+    plate.platformSerial = "PS-" + n;
+    plate.xyzOffsets = {0.5f + static_cast<float>(index), -0.25f, 0.0f};
+    plate.length = "L-" + n;
+    plate.width = "W-" + n;
+    return plate;
+}
+
+void DriverTest::SetUp() {
+    UsbAmpSim::Reset();
+    CreateService();
+}
+
+void DriverTest::TearDown() {
+    // A failed test may have left the worker waiting; let it go so that the
+    // destructor's join ends.
+    UsbAmpSim::ReleaseHeldCall();
+    for (Gate& gate : gates_) gate.Open();
+    service.reset();
+    KESU::g_host = nullptr;
+    UsbAmpSim::Reset();
+}
+
+void DriverTest::CreateService() {
+    KESU::g_host = &host;
+    service = std::make_unique<Service>();
+}
+
+DriverTest::Detection DriverTest::Detect() {
+    struct Outcome {
+        Signal done;
+        Detection detection;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    service->DetectDevices([outcome](Service::VDllInitInfo info, std::vector<Service::VDeviceInfo> devices) {
+        outcome->detection = Detection{info, devices, GetCurrentThreadId()};
+        outcome->done.Raise();
+    });
+    EXPECT_TRUE(outcome->done.Wait()) << "the detection callback never came";
+    // The detection reports its running state after its callback.
+    EXPECT_TRUE(Drain());
+    return outcome->detection;
+}
+
+namespace {
+
+// Runs on the worker as a queued command. Commands run in queue order, but a
+// surplus command message ahead of data messages may run this one before
+// them; so while a data message still waits in the worker's own queue, it
+// queues itself again behind it. It stops once the test has given up, so that
+// a worker that never returns to its queue fails the test instead of hanging it.
+struct Settler : std::enable_shared_from_this<Settler> {
+    explicit Settler(Service& s) : service(s) {}
+    void Run() {
+        MSG msg;
+        if (abandoned) return;
+        if (PeekMessageW(&msg, nullptr, Service::WM_DATA_READY, Service::WM_DATA_READY, PM_NOREMOVE))
+            service.Enqueue(boost::bind(&Settler::Run, shared_from_this()));
+        else
+            done.Raise();
+    }
+    Service& service;
+    Signal done;
+    std::atomic<bool> abandoned{false};
+};
+
+}  // namespace
+
+bool DriverTest::Drain() {
+    auto settler = std::make_shared<Settler>(*service);
+    service->Enqueue(boost::bind(&Settler::Run, settler));
+    if (settler->done.Wait()) return true;
+    settler->abandoned = true;
+    return false;
+}
+
+void DriverTest::StartStreaming() {
+    Detect();
+    service->Start();
+    ASSERT_TRUE(Drain());
+    ASSERT_TRUE(service->IsRunning());
+    ASSERT_TRUE(UsbAmpSim::WaitUntilStreaming(kSafetyNet));
+}
+
+Gate& DriverTest::NewGate() {
+    return gates_.emplace_back();
+}
+
+void DriverTest::ClearRecords() {
+    UsbAmpSim::ClearCalls();
+    host.ClearCalls();
+    recorder.Clear();
+    events.Clear();
+    std::lock_guard<std::mutex> lock(reportsMutex_);
+    reports_.clear();
+}
+
+std::vector<std::string> DriverTest::Log() const {
+    std::vector<std::string> lines;
+    for (const FakeLogLine& line : host.LogLines())
+        lines.push_back(std::to_string(line.level) + " " + line.text);
+    return lines;
+}
+
+void DriverTest::WatchState() {
+    service->SetStateCallback([this](bool running) {
+        {
+            std::lock_guard<std::mutex> lock(reportsMutex_);
+            reports_.push_back(Report{running, GetCurrentThreadId()});
+        }
+        events.Add(running ? "state 1" : "state 0");
+    });
+}
+
+std::vector<DriverTest::Report> DriverTest::StateReports() const {
+    std::lock_guard<std::mutex> lock(reportsMutex_);
+    return reports_;
+}
+
+std::vector<bool> DriverTest::StateValues() const {
+    std::vector<bool> values;
+    for (const Report& report : StateReports()) values.push_back(report.running);
+    return values;
+}
+
+}  // namespace KESUTest
