@@ -1,11 +1,10 @@
 #include "driver/VKESUDriverService.h"
 
 #include <algorithm>
-#include <cstring>
-#include <exception>
-
 #include <boost/bind/bind.hpp>
 #include <boost/format.hpp>
+#include <cstring>
+#include <exception>
 
 #include "platform/usbamp/KESUUSBDevice.h"
 #include "plugin/ModuleStatics.h"
@@ -21,7 +20,9 @@ const size_t kSerialShown = 16;
 
 // A library that fills the whole buffer leaves no terminator: the text ends
 // at the first NUL or at the end of the buffer, whichever comes first.
-std::string TextOf(const char* buffer, size_t size) { return std::string(buffer, strnlen(buffer, size)); }
+std::string TextOf(const char* buffer, size_t size) {
+    return std::string(buffer, strnlen(buffer, size));
+}
 
 // The buffer is cleared first, so a call that writes nothing yields an empty
 // text rather than the previous field's.
@@ -46,7 +47,8 @@ const char* SetupCheckMessage(int code) {
             return "The configuration has changed. A different number of KESU devices were detected than the "
                    "previously saved setup.";
         case 215:
-            return "The configuration has changed. The serial numbers don\x92t match the previously saved setup.";
+            return "The configuration has changed. The serial numbers don\x92t match the previously saved "
+                   "setup.";
         default:
             return "fmDLLSetupCheck returned an unknown status code";
     }
@@ -169,7 +171,9 @@ bool VKESUDriverService::IsDllInitialised() const {
     return dllInitialised;
 }
 
-bool VKESUDriverService::IsStopPending() const { return stopPending; }
+bool VKESUDriverService::IsStopPending() const {
+    return stopPending;
+}
 
 void VKESUDriverService::Log(const std::string& text, int level) const {
     if (logger) logger->Log(text.c_str(), level);
@@ -301,7 +305,9 @@ void VKESUDriverService::DownloadCalibration() {
         } else if (started == 1) {
             Log(boost::str(boost::format("Platform %s is not an Pelora platform") % serial), 2);
         } else if (started == 2) {
-            Log(boost::str(boost::format("Signal conditioner %d thinks it's an Pelora but it isn't") % device), 2);
+            Log(boost::str(boost::format("Signal conditioner %d thinks it's an Pelora but it isn't") %
+                           device),
+                2);
         } else if (started == 3) {
             Log(boost::str(boost::format("Can't find Pelora BCF on the system for %s") % serial), 2);
         } else {
@@ -344,7 +350,9 @@ VKESUDriverService::VDeviceInfo VKESUDriverService::ReadDevice(int index) {
     fmGetPlatformLengthAndWidth(length, width);
     device.platformLength = TextOf(length, sizeof length);
     device.platformWidth = TextOf(width, sizeof width);
-    Log(str(format("::fmGetPlatformLengthAndWidth() -> %s, %s") % device.platformLength % device.platformWidth), 0);
+    Log(str(format("::fmGetPlatformLengthAndWidth() -> %s, %s") % device.platformLength %
+            device.platformWidth),
+        0);
 
     device.deviceIndex = static_cast<uint32_t>(index);
     return device;
@@ -360,7 +368,9 @@ void VKESUDriverService::SetGenlockMode(bool on) {
     Enqueue(boost::bind(&VKESUDriverService::DoSetGenlockMode, this, on));
 }
 
-void VKESUDriverService::Start() { Enqueue(boost::bind(&VKESUDriverService::DoStart, this)); }
+void VKESUDriverService::Start() {
+    Enqueue(boost::bind(&VKESUDriverService::DoStart, this));
+}
 
 void VKESUDriverService::Stop() {
     if (stopPending.exchange(true)) return;

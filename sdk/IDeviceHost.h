@@ -12,7 +12,8 @@ class IDeviceHost {
 public:
     // Fills `into` with the host's current value of the parameter.
     virtual ResultPtr GetParameterValue(IParameterValue* into, const char* name, const char* scope) = 0;
-    virtual ResultPtr SetParameterValue(const IParameterValue* value, const char* name, const char* scope) = 0;
+    virtual ResultPtr SetParameterValue(const IParameterValue* value, const char* name,
+                                        const char* scope) = 0;
     virtual uint32_t GetChangedParameterCount() = 0;
     // ids has room for GetChangedParameterCount() entries; *count receives how many were written.
     virtual ResultPtr GetChangedParameterIds(const uint32_t* selector, uint64_t* ids, uint32_t* count) = 0;

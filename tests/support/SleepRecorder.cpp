@@ -9,7 +9,9 @@ SleepRecorder::SleepRecorder() {
     });
 }
 
-SleepRecorder::~SleepRecorder() { WinApi::SetSleepHook(nullptr); }
+SleepRecorder::~SleepRecorder() {
+    WinApi::SetSleepHook(nullptr);
+}
 
 std::vector<SleepRecorder::Pause> SleepRecorder::Pauses() const {
     std::lock_guard<std::mutex> lock(mutex_);
