@@ -70,6 +70,17 @@ bool AmbulorRead::CheckIndex(const CString& text, int& index, CString& message) 
     return false;
 }
 
+// A side word that names no side would put the line outside its unit's
+// arrays: the line then stores nothing.
+bool AmbulorRead::CheckUnitAndSide(const CString params[], int& index, int& side, CString& message) {
+    if (!CheckIndex(params[0], index, message)) return false;
+    CString sideText = params[1];
+    side = ParseSide(sideText);
+    if (side >= 0) return true;
+    message.Format(L"Bad amp id %s", sideText);
+    return false;
+}
+
 bool AmbulorRead::ProcessKeyword(int id, const CString params[], CString& message) {
     using ConfigValue::CopyText;
     using ConfigValue::ToFloat;
@@ -120,24 +131,14 @@ bool AmbulorRead::ProcessKeyword(int id, const CString params[], CString& messag
             break;
         }
         case kAmp: {
-            if (!CheckIndex(params[0], index, message)) break;
-            CString sideText = params[1];
-            const int side = ParseSide(sideText);
-            if (side < 0) {
-                message.Format(L"Bad amp id %s", sideText);
-                break;
-            }
+            int side = -1;
+            if (!CheckUnitAndSide(params, index, side, message)) break;
             CopyText(devices[index - 1].ampId[side], params[3], kTextChars);
             break;
         }
         case kSensor: {
-            if (!CheckIndex(params[0], index, message)) break;
-            CString sideText = params[1];
-            const int side = ParseSide(sideText);
-            if (side < 0) {
-                message.Format(L"Bad amp id %s", sideText);
-                break;
-            }
+            int side = -1;
+            if (!CheckUnitAndSide(params, index, side, message)) break;
             CString positionText = params[2];
             positionText.MakeUpper();
             int position;

@@ -52,4 +52,5 @@ public:
 
 private:
     bool CheckIndex(const CString& text, int& index, CString& message) const;
+    bool CheckUnitAndSide(const CString params[], int& index, int& side, CString& message);
 };
