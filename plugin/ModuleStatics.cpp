@@ -4,8 +4,6 @@
 
 namespace KESU {
 
-ZentuDigitalDevice::IHost* g_host = nullptr;
-
 VKESUGenericPlateDefinition* g_customPlateDefinitions = nullptr;
 int32_t g_customPlateCount = 0;
 

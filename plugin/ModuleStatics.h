@@ -5,16 +5,12 @@
 
 #include <cstdint>
 
+#include "plugin/ModuleHost.h"
 #include "plugin/VKESUGenericPlateDefinition.h"
 #include "plugin/VKESUPlateModels.h"
 #include "plugin/VSharedConfigDefinition.h"
-#include "sdk/IHost.h"
 
 namespace KESU {
-
-// Stored first by Initialise; the driver service and the placeholder device
-// copy it when they are built.
-extern ZentuDigitalDevice::IHost* g_host;
 
 // One array of g_customPlateCount definitions, deleted as an array; null and 0
 // outside Initialise to Shutdown. Read by the worker thread without a lock.

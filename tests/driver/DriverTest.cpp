@@ -4,7 +4,7 @@
 #include <atomic>
 #include <boost/bind/bind.hpp>
 
-#include "plugin/ModuleStatics.h"
+#include "plugin/ModuleHost.h"
 
 namespace KESUTest {
 

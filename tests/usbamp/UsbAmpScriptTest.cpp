@@ -11,7 +11,7 @@
 #include <thread>
 #include <tuple>
 
-#include "platform/usbamp/KESUUSBDevice.h"
+#include "driver/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
 

@@ -1,6 +1,6 @@
 // The amplifier library's functions as the plug-in imports them. Integers are
-// 32-bit; texts are NUL-terminated and written into the caller's buffers
-// (1024 bytes for identity texts, 32 bytes each for length and width).
+// 32-bit; texts are written into the caller's buffers (1024 bytes for identity
+// texts, 32 bytes each for length and width), NUL-terminated when they fit.
 #pragma once
 
 #include <cstdint>
