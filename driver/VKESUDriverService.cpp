@@ -6,14 +6,14 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/usbamp/KESUUSBDevice.h"
-#include "plugin/ModuleStatics.h"
+#include "driver/KESUUSBDevice.h"
+#include "plugin/ModuleHost.h"
 
 namespace KESU {
 
 namespace {
 
-const int kMaxReadinessPolls = 50;
+const int kMaxReadinessPolls = 51;
 const int kMaxDownloadPolls = 50;
 const size_t kCalibrationSlots = 16;
 const size_t kSerialShown = 16;
@@ -202,7 +202,7 @@ void VKESUDriverService::InitDll(VDllInitInfo& info) {
         ++polls;
         Sleep(250);
         if (ready != 0) break;
-        if (polls > kMaxReadinessPolls) {
+        if (polls >= kMaxReadinessPolls) {
             dllInitialised = false;
             info.status = 2;
             info.message = "KESU device initialization timed out, consider restarting the application.";
@@ -255,8 +255,8 @@ void VKESUDriverService::DoDetectDevices(DetectionCallback callback) {
     Sleep(500);
     if (devices.size() > 4) Sleep(2000);
 
-    // The start-up stopped the amplifiers: running ends false, with the state
-    // callback told, also when the detection callback fails.
+    // Every detection ends with acquisition taken as stopped, and the state
+    // callback told so, also when the detection callback fails.
     try {
         if (callback) callback(info, devices);
     } catch (...) {
@@ -369,6 +369,9 @@ void VKESUDriverService::SetGenlockMode(bool on) {
 }
 
 void VKESUDriverService::Start() {
+    // A stop queued before this start runs before it: a Stop asked for from
+    // now on must queue a stop of its own, or acquisition would go on running.
+    stopPending = false;
     Enqueue(boost::bind(&VKESUDriverService::DoStart, this));
 }
 
@@ -415,14 +418,10 @@ void VKESUDriverService::DoStart() {
 
 void VKESUDriverService::DoStop() {
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    // Cleared before the library call, not after it: a Stop asked for from
-    // here on queues a stop of its own, which then comes after anything queued
-    // meanwhile (a start, say), whereas one asked for before is served by this
-    // body's call.
-    stopPending = false;
     Sleep(250);
     fmBroadcastStop();
     Log("::fmBroadcastStop()", 0);
+    stopPending = false;
     SetRunning(false, &lock);
 }
 

@@ -81,7 +81,8 @@ public:
     // Runs on the calling thread under stateMutex, only while acquisition runs.
     void Zero();
 
-    // Observers for tests and diagnostics; each takes stateMutex briefly.
+    // Observers for tests and diagnostics, any thread. IsRunning and
+    // IsDllInitialised take stateMutex, so they wait for a running body.
     bool IsRunning() const;
     bool IsDllInitialised() const;
     bool IsStopPending() const;
@@ -107,6 +108,7 @@ private:
     // releases it before calling the callback; with none, takes stateMutex for
     // the store and a copy of the callback, then calls the copy unlocked.
     void SetRunning(bool value, boost::unique_lock<boost::mutex>* lock);
+    // Worker thread, and the host thread inside Zero and the destructor.
     void Log(const std::string& text, int level) const;
 
     mutable boost::mutex stateMutex;
@@ -121,9 +123,10 @@ private:
     DWORD workerThreadId;
     bool running;
     bool dllInitialised;
-    // Written by Stop's caller and by the worker: Stop records the pending
-    // stop before it queues the body, so the body always finds it recorded;
-    // the body clears it before its library call, so no later Stop is lost.
+    // A stop is queued behind every start queued so far. Written by host
+    // threads (Stop sets it before it queues the body, so the body always
+    // finds it set; Start clears it) and by the worker (the stop body and a
+    // repeated start-up clear it).
     std::atomic<bool> stopPending;
     ZentuDigitalDevice::IHost* logger;
 };

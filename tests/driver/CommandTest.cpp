@@ -223,6 +223,29 @@ TEST_F(CommandTest, AStopAskedWhileAStopBodyIsAtTheLibraryIsNotSwallowed) {
     EXPECT_FALSE(service->IsStopPending());
 }
 
+// The same while the first stop body still waits in the queue behind a busy
+// worker: the start queued after it must not absorb the stop asked for later.
+TEST_F(CommandTest, AStopAskedAfterAStartQueuedBehindAWaitingStopIsNotSwallowed) {
+    WatchState();
+    StartStreaming();
+    ClearRecords();
+
+    UsbAmpSim::HoldCall("fmBroadcastAcquisitionRate");
+    service->SetAcquisitionRate(500);
+    ASSERT_TRUE(UsbAmpSim::WaitUntilHeld(kSafetyNet));
+    service->Stop();
+    service->Start();
+    service->Stop();
+    UsbAmpSim::ReleaseHeldCall();
+    ASSERT_TRUE(Drain());
+
+    EXPECT_THAT(DescribedCalls(), ElementsAre("fmBroadcastAcquisitionRate(500)", "fmBroadcastStop()",
+                                              "fmBroadcastStart()", "fmBroadcastStop()"));
+    EXPECT_THAT(StateValues(), ElementsAre(false, true, false));
+    EXPECT_FALSE(service->IsRunning());
+    EXPECT_FALSE(service->IsStopPending());
+}
+
 // A stop body that runs before Stop has recorded the pending stop would leave
 // the flag set and swallow every later stop; many rounds give such a race its
 // chance.
