@@ -9,8 +9,10 @@ cd "$(dirname "$0")"
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 JOBS=$(nproc)
 
+# locales: the tests compile a locale with a decimal comma to prove that no
+# conversion depends on the process locale.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libboost-dev libboost-thread-dev
-          googletest libgtest-dev libgmock-dev)
+          googletest libgtest-dev libgmock-dev locales)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -57,14 +59,17 @@ if cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPIL
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESU_FUZZ=ON >build-fuzz.log 2>&1 &&
     cmake --build build/fuzz -j "$JOBS"; then
     rm -f build-fuzz.log
+    fuzzers=0
     for target in build/fuzz/fuzz/fuzz_*; do
         [ -x "$target" ] || continue
+        fuzzers=$((fuzzers + 1))
         name=$(basename "$target")
         corpus="build/fuzz/corpus/$name"
         mkdir -p "$corpus" build/fuzz/artifacts
         [ -d "fuzz/seeds/$name" ] && cp -n fuzz/seeds/"$name"/* "$corpus"/ 2>/dev/null
         echo "=== fuzzing $name for ${FUZZ_SECONDS}s"
-        if ! "$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+        if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+                "$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
                 -artifact_prefix=build/fuzz/artifacts/"$name"- "$corpus" >"build/fuzz/$name.log" 2>&1; then
             tail -n 60 "build/fuzz/$name.log"
             failures+=("fuzz: $name")
@@ -72,6 +77,7 @@ if cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPIL
             grep -E "stat::number_of_executed_units|Done" "build/fuzz/$name.log" | tail -n 2
         fi
     done
+    ((fuzzers > 0)) || failures+=("fuzz: no fuzz target was built")
 else
     [ -f build-fuzz.log ] && cat build-fuzz.log
     failures+=("fuzz: build")
