@@ -151,8 +151,8 @@ TEST(ThreadMessageTest, PeekHonoursTheFilterAndTheRemoveFlag) {
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);  // creates the queue; empty
     const DWORD me = GetCurrentThreadId();
-    PostThreadMessageW(me, 100, 1, 0);
-    PostThreadMessageW(me, 200, 2, 0);
+    ASSERT_NE(FALSE, PostThreadMessageW(me, 100, 1, 0));
+    ASSERT_NE(FALSE, PostThreadMessageW(me, 200, 2, 0));
 
     ASSERT_NE(FALSE, PeekMessageW(&msg, nullptr, 150, 250, PM_NOREMOVE));
     EXPECT_EQ(200u, msg.message);
@@ -183,13 +183,21 @@ TEST(SleepHookTest, RecorderKeepsEveryPauseWithItsThread) {
     EXPECT_TRUE(recorder.Pauses().empty());
 }
 
-TEST(SleepHookTest, RemovingTheRecorderRestoresRealSleeping) {
+TEST(SleepHookTest, RemovingTheHookRestoresRealSleeping) {
+    int probed = 0;
+    WinApi::SetSleepHook([&probed](DWORD) { ++probed; });
+    Sleep(7);
+    EXPECT_EQ(1, probed);
+    WinApi::SetSleepHook(nullptr);
+    Sleep(0);
+    EXPECT_EQ(1, probed);
+
     {
         KESUTest::SleepRecorder first;
         Sleep(7);
         EXPECT_EQ(1u, first.Pauses().size());
     }
-    Sleep(0);  // must neither crash nor reach the destroyed recorder
+    Sleep(0);  // must not reach the destroyed recorder
     KESUTest::SleepRecorder second;
     EXPECT_TRUE(second.Pauses().empty());
 }
