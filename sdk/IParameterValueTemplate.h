@@ -50,6 +50,12 @@ public:
 
 protected:
     explicit IParameterValueTemplate(uint32_t typeTag) : type(typeTag) {}
+    // Only the concrete classes copy: copying through this base could give a
+    // String the tag of an Enum, and the tag never changes after construction.
+    IParameterValueTemplate(const IParameterValueTemplate&) = default;
+    IParameterValueTemplate& operator=(const IParameterValueTemplate&) = default;
+    IParameterValueTemplate(IParameterValueTemplate&&) = default;
+    IParameterValueTemplate& operator=(IParameterValueTemplate&&) = default;
 
     // Tag, value and flags compared as held (the one-byte fields as bytes,
     // a double by IEEE 754 equality).

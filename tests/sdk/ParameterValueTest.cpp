@@ -5,6 +5,8 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "sdk/ParameterValues.h"
@@ -156,6 +158,21 @@ TEST(ParameterValueTest, SettersStoreWithoutChecks) {
     action.SetValue(0xFFFFFFFFu);
     EXPECT_EQ(0xFFFFFFFFu, action.GetValue());
 }
+
+// Assigning through the common base would carry the tag along: a String
+// given an Enum's 7. Only the concrete classes copy.
+template <class T>
+constexpr bool kBaseCopies = std::is_copy_assignable<IParameterValueTemplate<T>>::value ||
+                             std::is_move_assignable<IParameterValueTemplate<T>>::value;
+static_assert(!kBaseCopies<bool> && !kBaseCopies<double> && !kBaseCopies<unsigned int> &&
+                  !kBaseCopies<std::string>,
+              "a value's tag could be overwritten through its base");
+template <class Value>
+constexpr bool kCopies = std::is_copy_constructible<Value>::value&& std::is_copy_assignable<Value>::value;
+static_assert(kCopies<IParameterValueBool> && kCopies<IParameterValueDouble> &&
+                  kCopies<IParameterValueAction> && kCopies<IParameterValueString> &&
+                  kCopies<IParameterValueEnum>,
+              "values are plain copyable objects");
 
 TEST(ParameterValueTest, CopiesAreWholeAndIndependent) {
     IParameterValueEnum source;
