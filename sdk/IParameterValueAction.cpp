@@ -3,8 +3,7 @@
 namespace ZentuDigitalDevice {
 
 bool IParameterValueAction::Equals(const IParameterValue& other) const {
-    IParameterValueAction loaded;
-    return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded);
+    return EqualsThroughImage<IParameterValueAction>(other);
 }
 
 }  // namespace ZentuDigitalDevice

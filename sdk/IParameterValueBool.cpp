@@ -3,8 +3,7 @@
 namespace ZentuDigitalDevice {
 
 bool IParameterValueBool::Equals(const IParameterValue& other) const {
-    IParameterValueBool loaded;
-    return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded);
+    return EqualsThroughImage<IParameterValueBool>(other);
 }
 
 }  // namespace ZentuDigitalDevice

@@ -3,9 +3,9 @@
 namespace ZentuDigitalDevice {
 
 bool IParameterValueDouble::Equals(const IParameterValue& other) const {
-    IParameterValueDouble loaded;
-    return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded) && minimum == loaded.minimum &&
-           maximum == loaded.maximum && hasLimits == loaded.hasLimits;
+    return EqualsThroughImage<IParameterValueDouble>(other, [this](const IParameterValueDouble& loaded) {
+        return minimum == loaded.minimum && maximum == loaded.maximum && hasLimits == loaded.hasLimits;
+    });
 }
 
 void IParameterValueDouble::AppendExtraBytes(std::vector<unsigned char>& image) const {

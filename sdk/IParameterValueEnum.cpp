@@ -3,8 +3,8 @@
 namespace ZentuDigitalDevice {
 
 bool IParameterValueEnum::Equals(const IParameterValue& other) const {
-    IParameterValueEnum loaded;
-    return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded) && entries == loaded.entries;
+    return EqualsThroughImage<IParameterValueEnum>(
+        other, [this](const IParameterValueEnum& loaded) { return entries == loaded.entries; });
 }
 
 void IParameterValueEnum::AppendExtraBytes(std::vector<unsigned char>& image) const {

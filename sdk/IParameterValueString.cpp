@@ -3,8 +3,7 @@
 namespace ZentuDigitalDevice {
 
 bool IParameterValueString::Equals(const IParameterValue& other) const {
-    IParameterValueString loaded;
-    return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded);
+    return EqualsThroughImage<IParameterValueString>(other);
 }
 
 }  // namespace ZentuDigitalDevice

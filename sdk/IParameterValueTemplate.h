@@ -61,6 +61,20 @@ protected:
     // a double by IEEE 754 equality).
     bool CommonFieldsEqual(const IParameterValueTemplate& other) const;
 
+    // Equals of every concrete class. The other value loads its image into a
+    // default temporary of the concrete class, so any correct SerialiseInto
+    // can be compared with, and a value of another tag is refused by the load.
+    // extraFieldsEqual compares the fields that class adds with the temporary.
+    template <class Concrete, class ExtraFieldsEqual>
+    bool EqualsThroughImage(const IParameterValue& other, ExtraFieldsEqual extraFieldsEqual) const {
+        Concrete loaded;
+        return other.SerialiseInto(loaded) && CommonFieldsEqual(loaded) && extraFieldsEqual(loaded);
+    }
+    template <class Concrete>
+    bool EqualsThroughImage(const IParameterValue& other) const {
+        return EqualsThroughImage<Concrete>(other, [](const Concrete&) { return true; });
+    }
+
     uint32_t type;
     typename ParameterValueStorage<T>::Type value{};
     uint8_t flag1 = 0;
