@@ -8,8 +8,10 @@
 namespace KESU {
 
 // Plain data: an amplifier device sets and reads the values of its own copy.
-// Ids are not unique (the three origin entries share 6), so only the blink
-// action can be recognised by its id.
+// Ids 1 to 5 are unique in a plate definition and so recognise their entry.
+// 0 is shared by firmwareVersion and the "Connected" and "StandardDimension_Y"
+// parameters that Describe adds, 6 by the three origin entries and
+// "StandardDimension_X": those are told apart by name only.
 class VGenericPlateParameterHolder {
 public:
     VGenericPlateParameterHolder();
