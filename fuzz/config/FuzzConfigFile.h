@@ -4,41 +4,26 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/mfc/CString.h"
 #include "platform/mfc/WinPath.h"
+#include "tests/config/ConfigFiles.h"
+#include "tests/platform/TempFolder.h"
 
 namespace KESUFuzz {
 
 class ConfigDrive {
 public:
-    ConfigDrive() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kesu-fuzz-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        root_ = pattern;
-        std::filesystem::create_directories(root_ / "KESU" / "CFG");
-        WinPath::SetDriveRoot(root_.string());
-    }
-    ~ConfigDrive() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    ConfigDrive() { WinPath::SetDriveRoot(root_.Path().string()); }
 
     // Writes C:\KESU\CFG\<name> and answers its Windows path.
     CString Write(const std::string& name, const uint8_t* data, size_t size) const {
-        std::ofstream out(root_ / "KESU" / "CFG" / name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        out.close();
-        if (!out) std::abort();
-        const std::wstring path = L"C:\\KESU\\CFG\\" + std::wstring(name.begin(), name.end());
-        return CString(path.c_str());
+        return KESUTest::WriteConfigFile(root_, name, std::string(reinterpret_cast<const char*>(data), size));
     }
 
 private:
-    std::filesystem::path root_;
+    KESUTest::TempFolder root_;
 };
 
 inline const ConfigDrive& Drive() {

@@ -18,17 +18,12 @@ std::string completeUnit(int unit) {
 class AmbulorReadTest : public KESUTest::ConfigFileTest {
 protected:
     int ReadText(const std::string& text) { return reader.Read(WriteConfig("Ambulor.cfg", text), errors); }
-    std::wstring Errors() const { return errors.GetString(); }
     static std::wstring Semantic(const std::wstring& message, int line) {
         return L"Semantic error (" + message + L") in configuration file at line " + std::to_wstring(line) +
                L" \r\n";
     }
-    static std::wstring SummaryError(const std::wstring& message) {
-        return L"Summary error in configuration file: \r\n" + message + L" ";
-    }
 
     AmbulorRead reader;
-    CString errors;
 };
 
 TEST_F(AmbulorReadTest, CompleteFileFillsTheUnitsInIndexOrder) {

@@ -12,13 +12,8 @@ protected:
     int ReadText(const std::string& text) {
         return reader.Read(WriteConfig("CombinationPlatform.cfg", text), errors);
     }
-    std::wstring SummaryError(const std::wstring& message) {
-        return L"Summary error in configuration file: \r\n" + message + L" ";
-    }
-    std::wstring Errors() const { return errors.GetString(); }
 
     CComboRead reader;
-    CString errors;
 };
 
 // Two members side by side in combined platform 1 (the worked example).

@@ -62,7 +62,6 @@ protected:
     }
 
     RecordingReader reader;
-    CString errors;
 };
 
 TEST_F(ConfigReadTest, TokenRuleSkipsCommaRunsAndKeepsBlankFields) {
@@ -90,7 +89,7 @@ TEST_F(ConfigReadTest, TokenRuleSkipsCommaRunsAndKeepsBlankFields) {
         L"Missing parameters in configuration file at line 10 \r\n"
         L"Missing parameters in configuration file at line 11 \r\n"
         L"Unknown keyword in configuration file at line 12 \r\n",
-        std::wstring(errors.GetString()));
+        Errors());
 }
 
 TEST_F(ConfigReadTest, OnlyCommasOnALineIsASyntaxError) {
@@ -121,7 +120,7 @@ TEST_F(ConfigReadTest, SemanticAndSummaryErrorsCarryTheReadersMessages) {
     EXPECT_EQ(
         L"Semantic error (refused) in configuration file at line 2 \r\n"
         L"Summary error in configuration file: \r\nfirst\r\nsecond\r\n ",
-        std::wstring(errors.GetString()));
+        Errors());
 }
 
 TEST_F(ConfigReadTest, FiveBadLinesKeepTheirMessages) {
@@ -135,7 +134,7 @@ TEST_F(ConfigReadTest, FiveBadLinesKeepTheirMessages) {
         L"Syntax error in configuration file at line 4 \r\n"
         L"Missing parameters in configuration file at line 5 \r\n"
         L"Summary error in configuration file: \r\nsum ",
-        std::wstring(errors.GetString()));
+        Errors());
 }
 
 TEST_F(ConfigReadTest, SixBadLinesLeaveOnlyTheCorruptFileText) {
@@ -152,7 +151,7 @@ TEST_F(ConfigReadTest, MissingFileOrFolderIsNoErrorAndReadsNothing) {
     folder_.Write("KESU/CFG/other.cfg", "VERSION,1\n");
     reader.resultCount = 9;
     errors = L"left over";
-    EXPECT_EQ(0, reader.Read(ConfigPath("test.cfg"), errors));
+    EXPECT_EQ(0, reader.Read(KESUTest::ConfigPath("test.cfg"), errors));
     EXPECT_TRUE(errors.IsEmpty());
     EXPECT_EQ(0, reader.resultCount);
 
@@ -165,15 +164,15 @@ TEST_F(ConfigReadTest, MissingFileOrFolderIsNoErrorAndReadsNothing) {
 
 TEST_F(ConfigReadTest, OtherOpenFailureIsDescribedInAtMost99Characters) {
     folder_.Write("KESU/CFG/test.cfg/inside", "");
-    EXPECT_EQ(-1, reader.Read(ConfigPath("test.cfg"), errors));
+    EXPECT_EQ(-1, reader.Read(KESUTest::ConfigPath("test.cfg"), errors));
     EXPECT_EQ(errors, L"Cannot open configuration file: C:\\KESU\\CFG\\test.cfg could not be opened.");
     EXPECT_EQ(0, reader.initCount);
 
     const std::string longName(120, 'n');
     folder_.Write("KESU/CFG/" + longName + "/inside", "");
-    EXPECT_EQ(-1, reader.Read(ConfigPath(longName), errors));
+    EXPECT_EQ(-1, reader.Read(KESUTest::ConfigPath(longName), errors));
     const std::wstring described = (L"C:\\KESU\\CFG\\" + std::wstring(120, L'n')).substr(0, 99);
-    EXPECT_EQ(L"Cannot open configuration file: " + described, std::wstring(errors.GetString()));
+    EXPECT_EQ(L"Cannot open configuration file: " + described, Errors());
 }
 
 TEST(ConfigReadStaticTest, SplitParametersTakesCountTrimmedTokens) {

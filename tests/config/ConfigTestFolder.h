@@ -1,38 +1,29 @@
-// Configuration files written into a temporary drive C: for one test.
+// Configuration files written into a temporary drive C: for one test, and the
+// error text a reader collects.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/mfc/CString.h"
-#include "platform/mfc/WinPath.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/config/ConfigFiles.h"
+#include "tests/platform/MfcDriveFixture.h"
 
 namespace KESUTest {
 
-class ConfigFileTest : public ::testing::Test {
+class ConfigFileTest : public DriveTest {
 protected:
-    void SetUp() override {
-        savedRoot_ = WinPath::GetDriveRoot();
-        WinPath::SetDriveRoot(folder_.Path().string());
-    }
-    void TearDown() override { WinPath::SetDriveRoot(savedRoot_); }
-
     // Writes C:\KESU\CFG\<name> and answers its Windows path.
     CString WriteConfig(const std::string& name, const std::string& bytes) {
-        folder_.Write("KESU/CFG/" + name, bytes);
-        return ConfigPath(name);
-    }
-    static CString ConfigPath(const std::string& name) {
-        const std::wstring path = L"C:\\KESU\\CFG\\" + std::wstring(name.begin(), name.end());
-        return CString(path.c_str());
+        return WriteConfigFile(folder_, name, bytes);
     }
 
-    TempFolder folder_;
+    std::wstring Errors() const { return errors.GetString(); }
+    // What Read makes of a message that Summary answers with.
+    static std::wstring SummaryError(const std::wstring& message) {
+        return L"Summary error in configuration file: \r\n" + message + L" ";
+    }
 
-private:
-    std::string savedRoot_;
+    CString errors;
 };
 
 }  // namespace KESUTest

@@ -25,7 +25,6 @@ protected:
 
     TreadmillSupportRead reader;
     TreadmillSupportSettings settings;
-    CString errors;
 };
 
 TEST_F(TreadmillSupportReadTest, EveryKeywordFillsItsOwnField) {
@@ -161,7 +160,7 @@ TEST_F(TreadmillSupportReadTest, EmptyFileClearsTheRecord) {
 
 TEST_F(TreadmillSupportReadTest, MissingFileIsNoErrorButAMissingFolderIs) {
     folder_.Write("KESU/CFG/other.cfg", "");
-    EXPECT_EQ(0, reader.Read(ConfigPath("TreadmillSupport.cfg"), &settings, errors));
+    EXPECT_EQ(0, reader.Read(KESUTest::ConfigPath("TreadmillSupport.cfg"), &settings, errors));
     EXPECT_TRUE(errors.IsEmpty());
     EXPECT_TRUE(Untouched());
 

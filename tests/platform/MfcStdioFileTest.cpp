@@ -6,19 +6,12 @@
 
 #include "platform/mfc/StdioFile.h"
 #include "platform/mfc/WinPath.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/platform/MfcDriveFixture.h"
 
 namespace {
 
-// Points drive C: at a temporary folder for one test.
-class DriveFixture : public ::testing::Test {
+class DriveFixture : public KESUTest::DriveTest {
 protected:
-    void SetUp() override {
-        savedRoot_ = WinPath::GetDriveRoot();
-        WinPath::SetDriveRoot(folder_.Path().string());
-    }
-    void TearDown() override { WinPath::SetDriveRoot(savedRoot_); }
-
     std::vector<CString> ReadLines(const std::string& bytes) {
         folder_.Write("KESU/CFG/lines.txt", bytes);
         CStdioFile file;
@@ -47,9 +40,6 @@ protected:
         error.GetErrorMessage(buffer.data(), room);
         return buffer.data();
     }
-
-    KESUTest::TempFolder folder_;
-    std::string savedRoot_;
 };
 
 using StdioFileLinesTest = DriveFixture;
