@@ -2,14 +2,9 @@
 // detected platform: the model table (first match, 1 % of the measured size)
 // and the custom plate list (last match, 1 % of the element's own size).
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -18,6 +13,7 @@
 #include "plugin/ModuleStatics.h"
 #include "plugin/VKESUPlateModels.h"
 #include "plugin/VSharedConfigDevice.h"
+#include "tests/support/CommaLocale.h"
 
 using namespace KESU;
 
@@ -76,50 +72,6 @@ std::string Found(const std::string& model, const std::string& length, const std
     std::unique_ptr<VKESUGenericPlateDefinition> found = Find(model, length, width);
     return found ? found->name : "none";
 }
-
-// Switches LC_NUMERIC to a locale whose decimal point is a comma for the
-// life of the object: an installed one, else one compiled into a temporary
-// folder. Restores the locale and LOCPATH afterwards.
-class CommaLocale {
-public:
-    CommaLocale() : saved_(std::setlocale(LC_NUMERIC, nullptr)) {
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
-            if (std::setlocale(LC_NUMERIC, name) != nullptr) return;
-        const char* oldPath = std::getenv("LOCPATH");
-        if (oldPath != nullptr) savedPath_.reset(new std::string(oldPath));
-        char folder[] = "/tmp/kesu-locale-XXXXXX";
-        if (mkdtemp(folder) == nullptr) return;
-        folder_ = folder;
-        std::ofstream(folder_ + "/comma.def") << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\n"
-                                                 "grouping 3\nEND LC_NUMERIC\n";
-        const std::string command = "localedef -c -i " + folder_ + "/comma.def -f ANSI_X3.4-1968 " + folder_ +
-                                    "/xx_COMMA >/dev/null 2>&1";
-        // localedef answers 1 for the warnings about the categories left out.
-        const int status = std::system(command.c_str());
-        if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) > 1) return;
-        setenv("LOCPATH", folder_.c_str(), 1);
-        std::setlocale(LC_NUMERIC, "xx_COMMA");
-    }
-    ~CommaLocale() {
-        std::setlocale(LC_NUMERIC, saved_.c_str());
-        if (folder_.empty()) return;
-        if (savedPath_)
-            setenv("LOCPATH", savedPath_->c_str(), 1);
-        else
-            unsetenv("LOCPATH");
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    CommaLocale(const CommaLocale&) = delete;
-    CommaLocale& operator=(const CommaLocale&) = delete;
-
-    bool Active() const { return std::localeconv()->decimal_point[0] == ','; }
-
-private:
-    const std::string saved_;
-    std::unique_ptr<std::string> savedPath_;
-    std::string folder_;
-};
 
 }  // namespace
 
@@ -216,7 +168,7 @@ TEST(MatchPlateModelTest, SizeTextsReadAsAtofInTheClassicLocale) {
 }
 
 TEST(MatchPlateModelTest, TheProcessLocaleDoesNotChangeTheReading) {
-    CommaLocale comma;
+    KESUTest::CommaLocale comma;
     if (!comma.Active()) GTEST_SKIP() << "no locale with a decimal comma could be set";
     ASSERT_EQ(23.0, std::atof("23.6"));  // the process locale now reads a comma
     EXPECT_EQ(6, Match("", "23.6", "23.6"));
