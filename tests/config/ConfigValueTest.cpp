@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <random>
+#include <string>
 
 #include "config/ConfigValue.h"
+#include "tests/support/CommaLocale.h"
 
 namespace {
 
@@ -60,6 +67,72 @@ TEST(ConfigValueTest, FloatsAreReadInDoubleThenNarrowed) {
     EXPECT_EQ(1.0f, ToFloat(L"1.000000059604644775390625000000000001"));
     EXPECT_TRUE(std::isinf(ToFloat(L"1e39")));
     EXPECT_EQ(0.0f, ToFloat(L"1e-50"));
+}
+
+TEST(ConfigValueTest, FloatsBeyondTheDoubleRangeReadAsInfinityOrZero) {
+    EXPECT_EQ(HUGE_VALF, ToFloat(L"1e400"));
+    EXPECT_EQ(-HUGE_VALF, ToFloat(L"-1e400"));
+    EXPECT_EQ(HUGE_VALF, ToFloat(L"1e99999999999999999999999999"));
+    // Whether a value is too large or too small goes by its leading digit,
+    // not by the sign of its exponent.
+    EXPECT_EQ(HUGE_VALF, ToFloat(L"0.001e312"));
+    EXPECT_EQ(HUGE_VALF, ToFloat(std::wstring(400, L'9').c_str()));
+    EXPECT_EQ(HUGE_VALF, ToFloat((L"1" + std::wstring(400, L'0') + L"e-5").c_str()));
+    const float tiny = ToFloat(L"1000e-330");
+    EXPECT_EQ(0.0f, tiny);
+    EXPECT_FALSE(std::signbit(tiny));
+    EXPECT_EQ(0.0f, ToFloat((L"0." + std::wstring(400, L'0') + L"1e5").c_str()));
+    EXPECT_EQ(0.0f, ToFloat((std::wstring(400, L'0') + L"1e-400").c_str()));
+    const float negativeTiny = ToFloat(L"-1e-99999999999999999999");
+    EXPECT_EQ(0.0f, negativeTiny);
+    EXPECT_TRUE(std::signbit(negativeTiny));
+    // In range once the leading zeros are counted.
+    EXPECT_EQ(1e9f, ToFloat((L"0." + std::wstring(5000, L'0') + L"1e5010").c_str()));
+    EXPECT_EQ(0.0f, ToFloat(L"0e99999999999999999999"));
+}
+
+// Texts made of digits, points, exponents, signs and blanks: nothing
+// hexadecimal, INF or NAN, so wcstod of the "C" locale reads them as ToFloat
+// must.
+TEST(ConfigValueTest, FloatsMatchWcstodBitForBit) {
+    ASSERT_STREQ(".", std::localeconv()->decimal_point);
+    std::mt19937 random(20240611u);
+    const auto pick = [&random](unsigned n) { return static_cast<unsigned>(random() % n); };
+    const std::wstring alphabet = L"0123456789012345678901234567890..eE+- \t";
+    for (int k = 0; k < 100000; ++k) {
+        std::wstring text;
+        if (k % 2 == 0) {
+            for (unsigned n = pick(30); n > 0; --n) text += alphabet[pick(alphabet.size())];
+        } else {
+            if (pick(2)) text += L'-';
+            for (unsigned n = pick(25); n > 0; --n)
+                text += static_cast<wchar_t>(L'0' + (pick(3) ? pick(10) : 0));
+            text += L'.';
+            for (unsigned n = pick(25); n > 0; --n) text += static_cast<wchar_t>(L'0' + pick(10));
+            if (pick(3)) text += L"e" + std::to_wstring(static_cast<int>(pick(900)) - 450);
+        }
+        const float expected = static_cast<float>(std::wcstod(text.c_str(), nullptr));
+        const float actual = ToFloat(text.c_str());
+        uint32_t expectedBits, actualBits;
+        std::memcpy(&expectedBits, &expected, sizeof expectedBits);
+        std::memcpy(&actualBits, &actual, sizeof actualBits);
+        ASSERT_EQ(expectedBits, actualBits) << "text \"" << std::string(text.begin(), text.end()) << '"';
+    }
+}
+
+TEST(ConfigValueTest, NegativeZeroKeepsItsSign) {
+    EXPECT_TRUE(std::signbit(ToFloat(L"-0")));
+    EXPECT_TRUE(std::signbit(ToFloat(L"-0.0e5")));
+    EXPECT_FALSE(std::signbit(ToFloat(L"+0")));
+}
+
+TEST(ConfigValueTest, FloatsIgnoreAProcessLocaleWithADecimalComma) {
+    KESUTest::CommaLocale comma;
+    if (!comma.Active()) GTEST_SKIP() << "no locale with a decimal comma could be set";
+    ASSERT_EQ(2.0, std::strtod("2.5", nullptr));  // the process locale now reads a comma
+    EXPECT_EQ(2.5f, ToFloat(L"2.5"));
+    EXPECT_EQ(-25.0f, ToFloat(L" -0.25e2x"));
+    EXPECT_EQ(2.0f, ToFloat(L"2,5"));
 }
 
 TEST(ConfigValueTest, CopyTextCutsToTheLimitAndTheRoom) {
