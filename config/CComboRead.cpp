@@ -121,6 +121,12 @@ bool CComboRead::ProcessKeyword(int id, const CString params[], CString& message
 int CComboRead::Summary(CString& message) {
     message.Empty();
     if (comboReadCount != cpCount) message += L"Combined platform count incorrect\r\n";
+    // The combined platforms offered are the first cpCount positions, so each
+    // of them must hold a line of its own: a gap or a repeated index would
+    // offer an empty record and leave a given one out.
+    const int declared = cpCount < kMaxCombos ? cpCount : kMaxCombos;
+    for (int i = 0; i < declared; ++i)
+        if (!comboDefined_[i]) message.AppendFormat(L"Combo platform %d not defined\r\n", i + 1);
     for (int i = 0; i < comboReadCount && i < kMaxCombos; ++i)
         if (combos[i].memberCount != memberRefsPerCombo[i])
             message.AppendFormat(L"Member platform count incorrect for combo platform %d\r\n", i + 1);

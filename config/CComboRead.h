@@ -72,6 +72,7 @@ public:
     int32_t memberRefsPerCombo[kMaxCombos] = {};
 
 private:
-    // Positions some CP_INFO line filled; a reference to any other is refused.
+    // Positions some CP_INFO line filled. Summary refuses a reference to any
+    // other, and any of the first cpCount positions left empty.
     bool comboDefined_[kMaxCombos] = {};
 };

@@ -90,6 +90,7 @@ TEST_F(CComboReadTest, CountProblemsAreSummaryErrors) {
     EXPECT_EQ(-1, ReadText("CP_COUNT,2\nCP_INFO,1,0,C,T,3,0,0,0\nPP_INFO,1,A\nPP_INFO,1,A\n"
                            "PP_MEMBER,A,T,1,1,0,0,0\n"));
     EXPECT_EQ(SummaryError(L"Combined platform count incorrect\r\n"
+                           L"Combo platform 2 not defined\r\n"
                            L"Member platform count incorrect for combo platform 1\r\n"),
               Errors());
 }
@@ -142,11 +143,45 @@ TEST_F(CComboReadTest, RecordsBeyondTheArraysAreDroppedAndCountedAgainst) {
 
 TEST_F(CComboReadTest, TextsKeep28CharactersAndUnfilledPositionsReadEmpty) {
     const std::string name30 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";
-    EXPECT_EQ(1, ReadText("CP_COUNT,2\nCP_INFO,1,0," + name30 + ",T,0,1,1,0\nCP_INFO,3,0,X,T,0,1,1,0\n"));
+    EXPECT_EQ(-1, ReadText("CP_COUNT,2\nCP_INFO,1,0," + name30 + ",T,0,1,1,0\nCP_INFO,3,0,X,T,0,1,1,0\n"));
+    EXPECT_EQ(SummaryError(L"Combo platform 2 not defined\r\n"), Errors());
     EXPECT_STREQ(L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01", reader.combos[0].name);
     EXPECT_STREQ(L"", reader.combos[1].name);
     EXPECT_EQ(0.0f, reader.combos[1].sizeX);
     EXPECT_STREQ(L"X", reader.combos[2].name);
+}
+
+// The combined platforms offered are the first CP_COUNT positions: a file
+// that leaves one of them empty would offer an unnamed 0 x 0 platform and
+// drop the one it gives.
+TEST_F(CComboReadTest, DeclaredPositionNoCpInfoFilledIsRefused) {
+    EXPECT_EQ(-1, ReadText("ENABLED,1\nCP_COUNT,1\nCP_INFO,3,0,C,T,1,20,10,0\nPP_INFO,3,A\n"
+                           "PP_MEMBER,A,T,20,10,0,0,0\n"));
+    EXPECT_EQ(SummaryError(L"Combo platform 1 not defined\r\n"), Errors());
+    EXPECT_EQ(0, reader.resultCount);
+}
+
+TEST_F(CComboReadTest, RepeatedCpInfoIndexLeavesAPositionUndefined) {
+    // As many CP_INFO lines as CP_COUNT says, and the members agree.
+    EXPECT_EQ(-1, ReadText("ENABLED,1\nCP_COUNT,2\nCP_INFO,1,0,C,T,1,0,0,0\nCP_INFO,1,0,D,T,1,0,0,0\n"
+                           "PP_INFO,1,A\nPP_MEMBER,A,T,1,1,0,0,0\n"));
+    EXPECT_EQ(SummaryError(L"Combo platform 2 not defined\r\n"), Errors());
+    EXPECT_EQ(2, reader.comboReadCount);
+    EXPECT_STREQ(L"D", reader.combos[0].name);
+    EXPECT_EQ(0, reader.resultCount);
+}
+
+TEST_F(CComboReadTest, UndefinedPositionsAreCheckedUpTo25Only) {
+    std::string text = "CP_COUNT,30\n";
+    for (int i = 1; i <= 25; ++i)
+        if (i != 7) text += "CP_INFO," + std::to_string(i) + ",0,N,T,0,1,1,0\n";
+    EXPECT_EQ(-1, ReadText(text));
+    EXPECT_EQ(SummaryError(L"Combined platform count incorrect\r\nCombo platform 7 not defined\r\n"),
+              Errors());
+
+    CComboRead negative;
+    EXPECT_EQ(-1, negative.Read(WriteConfig("negative.cfg", "CP_COUNT,-1\n"), errors));
+    EXPECT_EQ(SummaryError(L"Combined platform count incorrect\r\n"), Errors());
 }
 
 TEST_F(CComboReadTest, HugeMemberCountsDoNotOverflowTheirSum) {
