@@ -140,6 +140,32 @@ TEST_F(AmbulorReadTest, MissingAmplifiersAndTheFirstMissingSensorPerUnit) {
         Errors());
 }
 
+TEST_F(AmbulorReadTest, MissingSensorsOfTheRightSideNameRightAAndRightB) {
+    EXPECT_EQ(-1,
+              ReadText("COUNT,2\n"
+                       "AMP,1,LEFT,x,A\nAMP,1,RIGHT,x,B\nSENSOR,1,LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\n"
+                       "SENSOR,1,RIGHT,B,S,0,0,0\n"
+                       "AMP,2,FRONT,x,A\nAMP,2,BACK,x,B\nSENSOR,2,FRONT,A,S,0,0,0\nSENSOR,2,FRONT,B,S,0,0,0\n"
+                       "SENSOR,2,BACK,A,S,0,0,0\n"));
+    // Right also for a unit written with FRONT and BACK.
+    EXPECT_EQ(SummaryError(L"Missing sensor record for Right A \r\n"
+                           L"Missing sensor record for Right B \r\n"),
+              Errors());
+}
+
+TEST_F(AmbulorReadTest, UnitsWordsSetTheUnitsInAnyCase) {
+    EXPECT_EQ(1, ReadText("UNITS,ENGLISH\nUNITS, metric\nCOUNT,1\n" + completeUnit(1)));
+    EXPECT_TRUE(errors.IsEmpty());
+    EXPECT_EQ(1, reader.units);
+
+    AmbulorRead english;
+    EXPECT_EQ(1, english.Read(
+                     WriteConfig("english.cfg", "UNITS,Metric\nUNITS,english\nCOUNT,1\n" + completeUnit(1)),
+                     errors));
+    EXPECT_TRUE(errors.IsEmpty());
+    EXPECT_EQ(0, english.units);
+}
+
 TEST_F(AmbulorReadTest, CountOutsideZeroToFourIsRefusedAndClamped) {
     EXPECT_EQ(-1, ReadText("COUNT,5\n" + completeUnit(1) + completeUnit(2) + completeUnit(3) +
                            completeUnit(4) + "AMP,5,LEFT,x,A\n"));
