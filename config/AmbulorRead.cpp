@@ -65,7 +65,7 @@ int AmbulorRead::ParseSide(CString& side) {
 }
 
 bool AmbulorRead::CheckIndex(const CString& text, int& index, CString& message) const {
-    if (ParseRangedInt(text, index, 1, count < kMaxDevices ? count : kMaxDevices)) return true;
+    if (ParseRangedInt(text, index, 1, count)) return true;
     message.Format(L"Bad device index %d", index);
     return false;
 }
@@ -113,7 +113,8 @@ bool AmbulorRead::ProcessKeyword(int id, const CString params[], CString& messag
             if (value < 0 || value > kMaxDevices) {
                 message = L"Bad device count";
                 // The file has failed; the nearest valid count keeps the unit
-                // lines and Summary within the records.
+                // lines and Summary within the records, which rely on count
+                // never leaving 0 to 4.
                 count = value < 0 ? 0 : kMaxDevices;
             } else {
                 count = value;
@@ -175,8 +176,7 @@ int AmbulorRead::Summary(CString& message) {
         message = L"No Ambulor units defined in configuration";
         return -1;
     }
-    const int walked = count < kMaxDevices ? count : kMaxDevices;
-    for (int i = 0; i < walked; ++i) {
+    for (int i = 0; i < count; ++i) {
         const AmbulorDeviceRecord& device = devices[i];
         if (device.ampId[0][0] == L'\0') message += L"Missing amplifier ID for the Left side \r\n";
         if (device.ampId[1][0] == L'\0') message += L"Missing amplifier ID for the Right side \r\n";

@@ -40,13 +40,14 @@ public:
     // The defaults below; every record emptied but for its sensor ids.
     void Reset();
     // Upper-cases side in place. LEFT and FRONT give 0, RIGHT and BACK 1, any
-    // other text -1; LEFT and FRONT also set frontBackSides.
+    // other text -1. LEFT clears frontBackSides and FRONT sets it; the others
+    // leave it as it is.
     int ParseSide(CString& side);
 
     int32_t version = 101;  // the only version accepted
     bool enabled = false;
     int32_t units = 1;  // 1 METRIC (millimetres), 0 ENGLISH (inches)
-    int32_t count = 0;  // units in the file, 0 to 4
+    int32_t count = 0;  // units in the file, always 0 to 4 (a refused COUNT is clamped)
     bool frontBackSides = false;
     AmbulorDeviceRecord devices[kMaxDevices] = {};  // unit i at position i - 1
 
