@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "config/ConfigOpenError.h"
 #include "config/ConfigValue.h"
 #include "platform/mfc/StdioFile.h"
 
@@ -30,8 +31,6 @@ bool nextToken(const CString& line, int& position, CString& token) {
 
 // More than this many bad lines and the file is taken for rubbish.
 constexpr int kBadLinesTolerated = 5;
-// The open failure's description is cut to 99 characters.
-constexpr UINT kDescriptionRoom = 100;
 
 }  // namespace
 
@@ -45,9 +44,7 @@ int ConfigRead::Read(const CString& path, CString& errors) {
         // The files are optional: absent, with or without their folder, is no error.
         if (failure.m_cause == CFileException::fileNotFound || failure.m_cause == CFileException::badPath)
             return 0;
-        wchar_t description[kDescriptionRoom];
-        failure.GetErrorMessage(description, kDescriptionRoom);
-        errors.Format(L"Cannot open configuration file: %s", description);
+        errors = ConfigOpenError::Text(failure);
         return -1;
     }
 

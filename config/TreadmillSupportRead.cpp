@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "config/ConfigOpenError.h"
 #include "config/ConfigValue.h"
 #include "platform/mfc/StdioFile.h"
 
@@ -58,8 +59,6 @@ constexpr int kPlateTokens = 7;
 // nothing is read. The value of a keyword line is its second token.
 constexpr int kTokenChars[kPlateTokens] = {31, 24, 7, 7, 15, 15, 15};
 constexpr int kPlateNameChars = 19;
-// The open failure's description is cut to 99 characters.
-constexpr UINT kDescriptionRoom = 100;
 
 std::vector<CString> splitAtWhiteSpace(const CString& line) {
     std::vector<CString> tokens;
@@ -88,9 +87,7 @@ int TreadmillSupportRead::Read(const CString& path, TreadmillSupportSettings* se
     if (!file.Open(path.GetString(), CStdioFile::modeRead | CStdioFile::typeText, &failure)) {
         // Only the file is optional here; a missing folder is reported.
         if (failure.m_cause == CFileException::fileNotFound) return 0;
-        wchar_t description[kDescriptionRoom];
-        failure.GetErrorMessage(description, kDescriptionRoom);
-        errors.Format(L"Cannot open configuration file: %s", description);
+        errors = ConfigOpenError::Text(failure);
         return -1;
     }
 
