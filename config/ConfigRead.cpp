@@ -51,7 +51,7 @@ int ConfigRead::Read(const CString& path, CString& errors) {
     Init();
     int32_t widest = 0;
     for (int32_t row = 0; row < keywordCount; ++row) widest = std::max(widest, keywords[row].paramCount);
-    std::vector<CString> params(static_cast<size_t>(widest) + 1);
+    std::vector<CString> params(static_cast<size_t>(widest));
 
     int lineNumber = 0;
     int badLines = 0;
