@@ -121,7 +121,6 @@ int TreadmillSupportRead::Read(const CString& path, TreadmillSupportSettings* se
                 errors = L"Corrupted data file";
                 corrupted = true;
             } else if (plates < kMaxPlates) {
-                // Plates beyond the record's room are left out.
                 PhysicalPlateRecord& plate = settings->physicalPlates[plates];
                 ConfigValue::CopyText(plate.name, tokens[1], kPlateNameChars);
                 plate.value3 = ToInt(tokens[2]);

@@ -61,8 +61,9 @@ public:
 
     // path is a Windows path; settings must not be null. 1: read, errors empty.
     // 0: the file does not exist, settings untouched. -1: errors describes an
-    // open failure (settings untouched) or a bad PHY_P line (settings filled
-    // with what came before it).
+    // open failure (settings untouched) or a bad PHY_P line (reading stopped
+    // there: settings hold what came before it, with the plate count and the
+    // set-up worked out as at the end of a whole file).
     int Read(const CString& path, TreadmillSupportSettings* settings, CString& errors);
 
     // PHY_P records stored by the current Read.

@@ -44,7 +44,9 @@ private:
     CString m_strAppName;
 };
 
-// The module's application object: the one constructed last that still exists.
+// The module's application object: the one constructed last, or null once
+// that one is destroyed (an earlier one that still exists does not come back:
+// a module has only one).
 CWinApp* AfxGetApp();
 
 // Runs the application's InitInstance the first time it is called for that

@@ -61,6 +61,18 @@ TEST(WinAppTest, WithoutAnApplicationAttachingAnswersFalse) {
     EXPECT_EQ(1, next.initCount);
 }
 
+TEST(WinAppTest, TheApplicationIsTheLastConstructedUntilItIsDestroyed) {
+    CountingApp first;
+    {
+        CountingApp second;
+        EXPECT_EQ(&second, AfxGetApp());
+    }
+    // A module has one application; the earlier one is not taken up again.
+    EXPECT_EQ(nullptr, AfxGetApp());
+    EXPECT_EQ(FALSE, AfxAttachModule());
+    EXPECT_EQ(0, first.initCount);
+}
+
 TEST(WinAppTest, NameAndMessageMapChain) {
     CountingApp named(TRUE, L"KESU");
     EXPECT_EQ(named.GetAppName(), L"KESU");
