@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <clocale>
+#include <cwctype>
 #include <string>
 
 #include "platform/mfc/CString.h"
@@ -26,13 +27,31 @@ TEST(CStringTest, TrimRemovesTheSixCWhiteSpaceCharactersOnly) {
     EXPECT_TRUE(blank.Trim().IsEmpty());
 }
 
+// Sets LC_ALL for the life of the object and restores it afterwards.
+class ProcessLocale {
+public:
+    explicit ProcessLocale(const char* name) : saved_(std::setlocale(LC_ALL, nullptr)) {
+        set_ = std::setlocale(LC_ALL, name) != nullptr;
+    }
+    ~ProcessLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    ProcessLocale(const ProcessLocale&) = delete;
+    ProcessLocale& operator=(const ProcessLocale&) = delete;
+
+    bool IsSet() const { return set_; }
+
+private:
+    const std::string saved_;
+    bool set_ = false;
+};
+
 TEST(CStringTest, MakeUpperChangesAToZOnlyWhateverTheLocale) {
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    // C.UTF-8 upper-cases U+00E9 in towupper; the string must not.
-    std::setlocale(LC_ALL, "C.UTF-8");
+    // C.UTF-8 comes with the C library on Debian.
+    ProcessLocale utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.IsSet()) << "the C.UTF-8 locale is not available";
+    // The locale upper-cases U+00E9 and friends; the string must not.
+    ASSERT_EQ(static_cast<std::wint_t>(0xC9), std::towupper(0xE9));
     CString s(L"az AZ 09 _\x00E9\x00FF\x0101{");
     s.MakeUpper();
-    std::setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(s, L"AZ AZ 09 _\x00E9\x00FF\x0101{");
 }
 
