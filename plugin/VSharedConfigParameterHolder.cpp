@@ -5,21 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "plugin/FillParameterRecord.h"
 #include "plugin/SampleRates.h"
 
 namespace KESU {
 
 namespace {
-
-template <class ValueClass>
-void Fill(VParameterRecord<ValueClass>& record, const char* name, const char* displayName,
-          const char* description, const char* group, uint64_t id) {
-    record.name = name;
-    record.displayName = displayName;
-    record.description = description;
-    record.group = group;
-    record.id = id;
-}
 
 std::string RateText(uint32_t rate) {
     return (boost::format("%s") % rate).str();
@@ -28,33 +19,36 @@ std::string RateText(uint32_t rate) {
 }  // namespace
 
 VSharedConfigParameterHolder::VSharedConfigParameterHolder() {
-    Fill(syncMode, "SyncMode", "Synchronization mode", "Synchronization mode", "Device collection", 0);
+    FillParameterRecord(syncMode, "SyncMode", "Synchronization mode", "Synchronization mode",
+                        "Device collection", false, 0);
     syncMode.value.SetEntries({"Software trigger", "Hardware trigger"});
     syncMode.value.SetValue("Software trigger");
 
-    Fill(sampleRate, "SampleRate", "Acquisition rate",
-         "Broadcasts an acquisition rate, in datasets per second, to all connected signal conditioners.",
-         "Device collection", 1);
+    FillParameterRecord(
+        sampleRate, "SampleRate", "Acquisition rate",
+        "Broadcasts an acquisition rate, in datasets per second, to all connected signal conditioners.",
+        "Device collection", false, 1);
     std::vector<std::string> rates;
     for (uint32_t rate : kDefaultRates) rates.push_back(RateText(rate));
     sampleRate.value.SetEntries(rates);
     sampleRate.value.SetValue(RateText(kDefaultRates[kDefaultRateIndex]));
 
-    Fill(dataThreshold, "DataThreshold", "Fz Threshold", "Fz limit below which data are not collected.",
-         "Device collection", 2);
+    FillParameterRecord(dataThreshold, "DataThreshold", "Fz Threshold",
+                        "Fz limit below which data are not collected.", "Device collection", false, 2);
     dataThreshold.value.minimum = 0.0;
     dataThreshold.value.maximum = 50.0;
     dataThreshold.value.hasLimits = 1;
     dataThreshold.value.SetValue(20.0);
 
-    Fill(broadcastZero, "BroadcastZero", "Zero digital platforms",
-         "Send a 'Zero' command to all of the signal conditioners. Calling this function doesn't interrupt "
-         "data acquisition.",
-         "Actions", 3);
+    FillParameterRecord(
+        broadcastZero, "BroadcastZero", "Zero digital platforms",
+        "Send a 'Zero' command to all of the signal conditioners. Calling this function doesn't interrupt "
+        "data acquisition.",
+        "Actions", false, 3);
 
     // Id 4 is unused.
-    Fill(scanForHardware, "ScanForHardware", "Detect KESU digital devices",
-         "Search for additional signal conditioners", "Plug-in", 5);
+    FillParameterRecord(scanForHardware, "ScanForHardware", "Detect KESU digital devices",
+                        "Search for additional signal conditioners", "Plug-in", false, 5);
 }
 
 }  // namespace KESU
