@@ -9,25 +9,11 @@ int32_t g_customPlateCount = 0;
 
 VSharedConfigDefinition g_sharedConfigDefinition;
 
-VKESU_Tamsel_PlateDefinition g_tamselPlateDefinition;
-VKESU_Ruvo_PlateDefinition g_ruvoPlateDefinition;
-VKESU_Pasko_PlateDefinition g_paskoPlateDefinition;
-VKESU_Merkan_PlateDefinition g_merkanPlateDefinition;
-VKESU_Vell_PlateDefinition g_vellPlateDefinition;
-VKESU_Sorvik_PlateDefinition g_sorvikPlateDefinition;
-VKESU_Dunmar_PlateDefinition g_dunmarPlateDefinition;
-VKESU_Halvost_PlateDefinition g_halvostPlateDefinition;
-VKESU_Jorkel_PlateDefinition g_jorkelPlateDefinition;
-VKESU_Brenox_PlateDefinition g_brenoxPlateDefinition;
-VKESU_Quistral_PlateDefinition g_quistralPlateDefinition;
-VKESU_Ostrun_PlateDefinition g_ostrunPlateDefinition;
-VKESU_Femdal_PlateDefinition g_femdalPlateDefinition;
-VKESU_Carvo_PlateDefinition g_carvoPlateDefinition;
-VKESU_Pilsant_PlateDefinition g_pilsantPlateDefinition;
-VKESU_Gemwick_PlateDefinition g_gemwickPlateDefinition;
-VKESU_Trovane_PlateDefinition g_trovanePlateDefinition;
-VKESU_Nuvrel_PlateDefinition g_nuvrelPlateDefinition;
-VKESU_Oskel_PlateDefinition g_oskelPlateDefinition;
+// Built in table order, match code 1 first, and destroyed in reverse.
+#define KESU_PLATE_MODEL_STATIC(model, lowerModel) \
+    VKESU_##model##_PlateDefinition g_##lowerModel##PlateDefinition;
+KESU_PLATE_MODELS(KESU_PLATE_MODEL_STATIC)
+#undef KESU_PLATE_MODEL_STATIC
 
 VKESUGenericPlateDefinition g_genericPlateDefinition;
 

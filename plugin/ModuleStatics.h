@@ -20,25 +20,10 @@ extern int32_t g_customPlateCount;
 extern VSharedConfigDefinition g_sharedConfigDefinition;
 
 // In the order of the model table (match codes 1 to 19).
-extern VKESU_Tamsel_PlateDefinition g_tamselPlateDefinition;
-extern VKESU_Ruvo_PlateDefinition g_ruvoPlateDefinition;
-extern VKESU_Pasko_PlateDefinition g_paskoPlateDefinition;
-extern VKESU_Merkan_PlateDefinition g_merkanPlateDefinition;
-extern VKESU_Vell_PlateDefinition g_vellPlateDefinition;
-extern VKESU_Sorvik_PlateDefinition g_sorvikPlateDefinition;
-extern VKESU_Dunmar_PlateDefinition g_dunmarPlateDefinition;
-extern VKESU_Halvost_PlateDefinition g_halvostPlateDefinition;
-extern VKESU_Jorkel_PlateDefinition g_jorkelPlateDefinition;
-extern VKESU_Brenox_PlateDefinition g_brenoxPlateDefinition;
-extern VKESU_Quistral_PlateDefinition g_quistralPlateDefinition;
-extern VKESU_Ostrun_PlateDefinition g_ostrunPlateDefinition;
-extern VKESU_Femdal_PlateDefinition g_femdalPlateDefinition;
-extern VKESU_Carvo_PlateDefinition g_carvoPlateDefinition;
-extern VKESU_Pilsant_PlateDefinition g_pilsantPlateDefinition;
-extern VKESU_Gemwick_PlateDefinition g_gemwickPlateDefinition;
-extern VKESU_Trovane_PlateDefinition g_trovanePlateDefinition;
-extern VKESU_Nuvrel_PlateDefinition g_nuvrelPlateDefinition;
-extern VKESU_Oskel_PlateDefinition g_oskelPlateDefinition;
+#define KESU_PLATE_MODEL_STATIC(model, lowerModel) \
+    extern VKESU_##model##_PlateDefinition g_##lowerModel##PlateDefinition;
+KESU_PLATE_MODELS(KESU_PLATE_MODEL_STATIC)
+#undef KESU_PLATE_MODEL_STATIC
 
 // "Force plate", announced after every other definition.
 extern VKESUGenericPlateDefinition g_genericPlateDefinition;

@@ -129,17 +129,9 @@ VKESUGenericPlateDefinition* FindConfiguredPlateDefinition(const VKESUDriverServ
 
 VKESUGenericPlateDefinition* NewModelPlateDefinition(int matchCode) {
     typedef VKESUGenericPlateDefinition* (*Factory)();
-    static const Factory factories[kPlateModelCount] = {
-        &NewModel<VKESU_Tamsel_PlateDefinition>,   &NewModel<VKESU_Ruvo_PlateDefinition>,
-        &NewModel<VKESU_Pasko_PlateDefinition>,    &NewModel<VKESU_Merkan_PlateDefinition>,
-        &NewModel<VKESU_Vell_PlateDefinition>,     &NewModel<VKESU_Sorvik_PlateDefinition>,
-        &NewModel<VKESU_Dunmar_PlateDefinition>,   &NewModel<VKESU_Halvost_PlateDefinition>,
-        &NewModel<VKESU_Jorkel_PlateDefinition>,   &NewModel<VKESU_Brenox_PlateDefinition>,
-        &NewModel<VKESU_Quistral_PlateDefinition>, &NewModel<VKESU_Ostrun_PlateDefinition>,
-        &NewModel<VKESU_Femdal_PlateDefinition>,   &NewModel<VKESU_Carvo_PlateDefinition>,
-        &NewModel<VKESU_Pilsant_PlateDefinition>,  &NewModel<VKESU_Gemwick_PlateDefinition>,
-        &NewModel<VKESU_Trovane_PlateDefinition>,  &NewModel<VKESU_Nuvrel_PlateDefinition>,
-        &NewModel<VKESU_Oskel_PlateDefinition>};
+#define KESU_PLATE_MODEL_FACTORY(model, lowerModel) &NewModel<VKESU_##model##_PlateDefinition>,
+    static const Factory factories[kPlateModelCount] = {KESU_PLATE_MODELS(KESU_PLATE_MODEL_FACTORY)};
+#undef KESU_PLATE_MODEL_FACTORY
     if (matchCode < 1 || matchCode > kPlateModelCount) return nullptr;
     return factories[matchCode - 1]();
 }

@@ -46,6 +46,31 @@ inline constexpr VPlateModel kPlateModels[kPlateModelCount] = {
     {"Oskel", nullptr, 0.762, 1.016, true, 1016, 762},
 };
 
+// Every model of the table in match-code order, as X(Model, model): the class
+// VKESU_<Model>_PlateDefinition and its module static g_<model>PlateDefinition.
+// The classes, the statics and the factory of NewModelPlateDefinition are all
+// made from this one list, so they cannot fall out of step.
+#define KESU_PLATE_MODELS(X) \
+    X(Tamsel, tamsel)        \
+    X(Ruvo, ruvo)            \
+    X(Pasko, pasko)          \
+    X(Merkan, merkan)        \
+    X(Vell, vell)            \
+    X(Sorvik, sorvik)        \
+    X(Dunmar, dunmar)        \
+    X(Halvost, halvost)      \
+    X(Jorkel, jorkel)        \
+    X(Brenox, brenox)        \
+    X(Quistral, quistral)    \
+    X(Ostrun, ostrun)        \
+    X(Femdal, femdal)        \
+    X(Carvo, carvo)          \
+    X(Pilsant, pilsant)      \
+    X(Gemwick, gemwick)      \
+    X(Trovane, trovane)      \
+    X(Nuvrel, nuvrel)        \
+    X(Oskel, oskel)
+
 namespace PlateModelDetail {
 
 constexpr bool SameText(const char* a, const char* b) {
@@ -53,43 +78,31 @@ constexpr bool SameText(const char* a, const char* b) {
     return *a == *b;
 }
 
+// A model's row in the table is its place in the list.
+enum Row : int {
+#define KESU_PLATE_MODEL_ROW(model, lowerModel) Row_##model,
+    KESU_PLATE_MODELS(KESU_PLATE_MODEL_ROW) RowCount
+#undef KESU_PLATE_MODEL_ROW
+};
+static_assert(RowCount == kPlateModelCount, "the model list and the table differ in length");
+
 }  // namespace PlateModelDetail
 
 // Detection makes a new instance of the class of a match code for each plate
 // it finds; the classes differ from the generic definition only in the row
 // they take.
-#define KESU_PLATE_MODEL_CLASS(model, matchCode)                                            \
-    class VKESU_##model##_PlateDefinition : public VKESUGenericPlateDefinition {            \
-    public:                                                                                 \
-        static_assert(PlateModelDetail::SameText(kPlateModels[(matchCode)-1].name, #model), \
-                      "the class and its table row disagree");                              \
-        VKESU_##model##_PlateDefinition() {                                                 \
-            name = kPlateModels[(matchCode)-1].name;                                        \
-            sizeX = kPlateModels[(matchCode)-1].sizeX;                                      \
-            sizeY = kPlateModels[(matchCode)-1].sizeY;                                      \
-        }                                                                                   \
+#define KESU_PLATE_MODEL_CLASS(model, lowerModel)                                                           \
+    class VKESU_##model##_PlateDefinition : public VKESUGenericPlateDefinition {                            \
+    public:                                                                                                 \
+        static_assert(PlateModelDetail::SameText(kPlateModels[PlateModelDetail::Row_##model].name, #model), \
+                      "the class and its table row disagree");                                              \
+        VKESU_##model##_PlateDefinition() {                                                                 \
+            name = kPlateModels[PlateModelDetail::Row_##model].name;                                        \
+            sizeX = kPlateModels[PlateModelDetail::Row_##model].sizeX;                                      \
+            sizeY = kPlateModels[PlateModelDetail::Row_##model].sizeY;                                      \
+        }                                                                                                   \
     };
-
-KESU_PLATE_MODEL_CLASS(Tamsel, 1)
-KESU_PLATE_MODEL_CLASS(Ruvo, 2)
-KESU_PLATE_MODEL_CLASS(Pasko, 3)
-KESU_PLATE_MODEL_CLASS(Merkan, 4)
-KESU_PLATE_MODEL_CLASS(Vell, 5)
-KESU_PLATE_MODEL_CLASS(Sorvik, 6)
-KESU_PLATE_MODEL_CLASS(Dunmar, 7)
-KESU_PLATE_MODEL_CLASS(Halvost, 8)
-KESU_PLATE_MODEL_CLASS(Jorkel, 9)
-KESU_PLATE_MODEL_CLASS(Brenox, 10)
-KESU_PLATE_MODEL_CLASS(Quistral, 11)
-KESU_PLATE_MODEL_CLASS(Ostrun, 12)
-KESU_PLATE_MODEL_CLASS(Femdal, 13)
-KESU_PLATE_MODEL_CLASS(Carvo, 14)
-KESU_PLATE_MODEL_CLASS(Pilsant, 15)
-KESU_PLATE_MODEL_CLASS(Gemwick, 16)
-KESU_PLATE_MODEL_CLASS(Trovane, 17)
-KESU_PLATE_MODEL_CLASS(Nuvrel, 18)
-KESU_PLATE_MODEL_CLASS(Oskel, 19)
-
+KESU_PLATE_MODELS(KESU_PLATE_MODEL_CLASS)
 #undef KESU_PLATE_MODEL_CLASS
 
 // A new definition of the class of a match code (1 to 19), owned by the
