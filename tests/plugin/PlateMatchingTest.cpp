@@ -163,8 +163,23 @@ TEST(MatchPlateModelTest, SizeTextsReadAsAtofInTheClassicLocale) {
     for (const char* text : {"23.6", "  23.6", "\t\n23.6", "+23.6", "23.6in", "23.6.1", "2.36e1", "2.36E+1",
                              "236e-1", "23.60000", "23.6e", "23.6e+"})
         EXPECT_EQ(6, Match("", text, "23.6")) << '"' << text << '"';
+    // The sign counts: -599.44 mm fits no row.
+    EXPECT_EQ(0, Match("", "-23.6", "-23.6"));
     // A comma is no decimal point: "23,6" reads 23 (584.2 mm), which fits nothing.
     EXPECT_EQ(0, Match("", "23,6", "23,6"));
+}
+
+TEST(MatchPlateModelTest, SizesBeyondTheRangeOfADoubleReadAsInfinityOrZero) {
+    // Too large: infinity, which fits no row, whatever the exponent's sign.
+    for (const std::string& huge :
+         {std::string("1e400"), std::string("1e99999999999999999999"), std::string(400, '9') + "e-1"})
+        EXPECT_EQ(0, Match("", huge, huge)) << huge;
+    // Too small: 0, read as 19.7 in (Vell), whatever the exponent's sign.
+    for (const std::string& tiny : {std::string("1e-400"), std::string("-1e-99999999999999999999"),
+                                    "0." + std::string(400, '0') + "1e+5"})
+        EXPECT_EQ(5, Match("", tiny, tiny)) << tiny;
+    // Below the normal doubles, but not 0.
+    EXPECT_EQ(0, Match("", "1e-310", "1e-310"));
 }
 
 TEST(MatchPlateModelTest, TheProcessLocaleDoesNotChangeTheReading) {
