@@ -24,6 +24,20 @@ std::unique_ptr<V> DescribedValue(const FakeCall& call) {
     return std::unique_ptr<V>(typed);
 }
 
+// The value member of the host's class V read from the first AddParameter
+// call named `name`; a default one, with a failure, when no call has that name
+// or its image did not load as a V.
+template <class V>
+decltype(V::value) DescribedValueNamed(const FakeHost& host, const std::string& name) {
+    for (const FakeCall& call : host.CallsOf("AddParameter"))
+        if (!call.texts.empty() && call.texts[0] == name) {
+            std::unique_ptr<V> value = DescribedValue<V>(call);
+            return value ? value->value : decltype(V::value)();
+        }
+    ADD_FAILURE() << name << " was not described";
+    return decltype(V::value)();
+}
+
 // "Operation firstText" per call, for comparing whole sequences.
 inline std::vector<std::string> Trace(const FakeHost& host) {
     std::vector<std::string> trace;

@@ -86,26 +86,6 @@ const ExpectedParameter kPlateParameters[] = {
     {"BlinkAction", "Blink", kBlinkDescription, "Amplifier", true, 5, 0, false},
 };
 
-double DescribedDouble(const FakeHost& host, const std::string& name) {
-    for (const FakeCall& call : host.CallsOf("AddParameter"))
-        if (call.texts[0] == name) {
-            std::unique_ptr<FakeDoubleValue> value = DescribedValue<FakeDoubleValue>(call);
-            return value ? value->value : -1.0;
-        }
-    ADD_FAILURE() << name << " was not described";
-    return -1.0;
-}
-
-std::string DescribedString(const FakeHost& host, const std::string& name) {
-    for (const FakeCall& call : host.CallsOf("AddParameter"))
-        if (call.texts[0] == name) {
-            std::unique_ptr<FakeStringValue> value = DescribedValue<FakeStringValue>(call);
-            return value ? value->value : "<unreadable>";
-        }
-    ADD_FAILURE() << name << " was not described";
-    return "";
-}
-
 }  // namespace
 
 TEST(PlateDefinitionTest, GenericDefinitionDescribesItselfCompletely) {
@@ -148,10 +128,10 @@ TEST(PlateDefinitionTest, GenericDefinitionDescribesItselfCompletely) {
     std::unique_ptr<FakeBoolValue> connected = DescribedValue<FakeBoolValue>(parameters[0]);
     ASSERT_NE(nullptr, connected);
     EXPECT_EQ(0, connected->value);
-    EXPECT_EQ(0.5, DescribedDouble(host, "StandardDimension_X"));
-    EXPECT_EQ(0.5, DescribedDouble(host, "StandardDimension_Y"));
-    EXPECT_EQ(0.0, DescribedDouble(host, "ParameterA"));
-    EXPECT_EQ("", DescribedString(host, "PlatformSerial"));
+    EXPECT_EQ(0.5, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_X"));
+    EXPECT_EQ(0.5, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_Y"));
+    EXPECT_EQ(0.0, DescribedValueNamed<FakeDoubleValue>(host, "ParameterA"));
+    EXPECT_EQ("", DescribedValueNamed<FakeStringValue>(host, "PlatformSerial"));
     std::unique_ptr<FakeActionValue> blink = DescribedValue<FakeActionValue>(parameters.back());
     ASSERT_NE(nullptr, blink);
     EXPECT_EQ(0u, blink->value);
@@ -177,8 +157,8 @@ TEST(PlateDefinitionTest, ModelDefinitionDiffersOnlyInNameAndSizes) {
     EXPECT_EQ(FullTrace(true), Trace(host));
     EXPECT_EQ(std::vector<std::string>({"KESU", "Tamsel", "   ", kPlateDescription, "ForcePlate", "", ""}),
               host.CallsOf("DefineDevice").at(0).texts);
-    EXPECT_EQ(0.4, DescribedDouble(host, "StandardDimension_X"));
-    EXPECT_EQ(0.6, DescribedDouble(host, "StandardDimension_Y"));
+    EXPECT_EQ(0.4, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_X"));
+    EXPECT_EQ(0.6, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_Y"));
 }
 
 TEST(PlateDefinitionTest, WithoutBlinkOnlyTheBlinkActionIsLeftOut) {
@@ -187,8 +167,8 @@ TEST(PlateDefinitionTest, WithoutBlinkOnlyTheBlinkActionIsLeftOut) {
 
     EXPECT_EQ(FullTrace(false), Trace(host));
     EXPECT_EQ("Vell", host.CallsOf("DefineDevice").at(0).texts.at(1));
-    EXPECT_EQ(0.498, DescribedDouble(host, "StandardDimension_X"));
-    EXPECT_EQ(0.498, DescribedDouble(host, "StandardDimension_Y"));
+    EXPECT_EQ(0.498, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_X"));
+    EXPECT_EQ(0.498, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_Y"));
 }
 
 TEST(PlateDefinitionTest, RefusedCallsEndOnlyTheirOwnStep) {
@@ -310,7 +290,7 @@ TEST(PlateDefinitionTest, CopiesCarryTheCurrentValuesAndShareNothing) {
     FakeHost host;
     copy.Describe(&host, true);
     EXPECT_EQ("Renamed", host.CallsOf("DefineDevice").at(0).texts.at(1));
-    EXPECT_EQ("P-9", DescribedString(host, "PlatformSerial"));
-    EXPECT_EQ(-1.0, DescribedDouble(host, "ParameterA"));
-    EXPECT_EQ(2.0, DescribedDouble(host, "StandardDimension_X"));
+    EXPECT_EQ("P-9", DescribedValueNamed<FakeStringValue>(host, "PlatformSerial"));
+    EXPECT_EQ(-1.0, DescribedValueNamed<FakeDoubleValue>(host, "ParameterA"));
+    EXPECT_EQ(2.0, DescribedValueNamed<FakeDoubleValue>(host, "StandardDimension_X"));
 }
