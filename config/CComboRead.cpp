@@ -123,8 +123,9 @@ int CComboRead::Summary(CString& message) {
     if (comboReadCount != cpCount) message += L"Combined platform count incorrect\r\n";
     // The combined platforms offered are the first cpCount positions, so each
     // of them must hold a line of its own: a gap or a repeated index would
-    // offer an empty record and leave a given one out.
-    const int declared = cpCount < kMaxCombos ? cpCount : kMaxCombos;
+    // offer an empty record and leave a given one out. Positions beyond the
+    // lines read are already covered by the count message.
+    const int declared = cpCount < comboReadCount ? cpCount : comboReadCount;
     for (int i = 0; i < declared; ++i)
         if (!comboDefined_[i]) message.AppendFormat(L"Combo platform %d not defined\r\n", i + 1);
     for (int i = 0; i < comboReadCount && i < kMaxCombos; ++i)

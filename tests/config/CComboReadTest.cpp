@@ -90,7 +90,6 @@ TEST_F(CComboReadTest, CountProblemsAreSummaryErrors) {
     EXPECT_EQ(-1, ReadText("CP_COUNT,2\nCP_INFO,1,0,C,T,3,0,0,0\nPP_INFO,1,A\nPP_INFO,1,A\n"
                            "PP_MEMBER,A,T,1,1,0,0,0\n"));
     EXPECT_EQ(SummaryError(L"Combined platform count incorrect\r\n"
-                           L"Combo platform 2 not defined\r\n"
                            L"Member platform count incorrect for combo platform 1\r\n"),
               Errors());
 }
