@@ -162,16 +162,18 @@ TEST(ParameterValueTest, SettersStoreWithoutChecks) {
 // Assigning through the common base would carry the tag along: a String
 // given an Enum's 7. Only the concrete classes copy.
 template <class T>
-constexpr bool kBaseCopies = std::is_copy_assignable<IParameterValueTemplate<T>>::value ||
-                             std::is_move_assignable<IParameterValueTemplate<T>>::value;
+constexpr bool kBaseCopies = std::is_copy_assignable_v<IParameterValueTemplate<T>> ||
+                             std::is_move_assignable_v<IParameterValueTemplate<T>>;
 static_assert(!kBaseCopies<bool> && !kBaseCopies<double> && !kBaseCopies<unsigned int> &&
                   !kBaseCopies<std::string>,
               "a value's tag could be overwritten through its base");
 template <class Value>
-constexpr bool kCopies = std::is_copy_constructible<Value>::value&& std::is_copy_assignable<Value>::value;
-static_assert(kCopies<IParameterValueBool> && kCopies<IParameterValueDouble> &&
-                  kCopies<IParameterValueAction> && kCopies<IParameterValueString> &&
-                  kCopies<IParameterValueEnum>,
+constexpr bool Copies() {
+    return std::is_copy_constructible_v<Value> && std::is_copy_assignable_v<Value>;
+}
+static_assert(Copies<IParameterValueBool>() && Copies<IParameterValueDouble>() &&
+                  Copies<IParameterValueAction>() && Copies<IParameterValueString>() &&
+                  Copies<IParameterValueEnum>(),
               "values are plain copyable objects");
 
 TEST(ParameterValueTest, CopiesAreWholeAndIndependent) {
