@@ -1,10 +1,9 @@
 // The two lookups that pick a plate definition for a detected platform.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
-#include <system_error>
 
+#include "config/DecimalNumber.h"
 #include "plugin/ModuleStatics.h"
 #include "plugin/VKESUPlateModels.h"
 #include "plugin/VSharedConfigDevice.h"
@@ -18,75 +17,10 @@ const double kMetresPerInch = 0.0254;
 // What a platform that reports no size is taken to measure.
 const double kUnknownSizeInches = 19.7;
 
-bool IsDigit(char ch) {
-    return ch >= '0' && ch <= '9';
-}
-
-bool IsBlank(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
-}
-
-// Caps an exponent's digits far beyond the range of double yet far below the
-// limit of long: a capped exponent still gives the right sign of the order of
-// magnitude, since no text has that many digits before its exponent.
-const long kExponentCap = 1000000000000000L;
-
-// A size text as atof reads it in the "C" locale: leading blanks, then the
-// longest leading decimal number, 0 when none begins the text. The number is
-// scanned here and only its digits, point and exponent reach from_chars, which
-// depends on no locale and, as strtod does, gives the nearest double. The sign
-// is applied here, since from_chars takes no '+'.
-double ReadInches(const std::string& text) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end && IsBlank(*p)) ++p;
-    const bool negative = p < end && *p == '-';
-    if (p < end && (*p == '+' || *p == '-')) ++p;
-    const char* const first = p;
-
-    // The power of ten of the first non-zero digit: from_chars does not say
-    // whether a number out of range was too large or too small.
-    long order = 0;
-    bool nonZero = false;
-    size_t digits = 0;
-    for (; p < end && IsDigit(*p); ++p, ++digits) {
-        if (nonZero)
-            ++order;
-        else
-            nonZero = *p != '0';
-    }
-    if (p < end && *p == '.') {
-        long place = 0;
-        for (++p; p < end && IsDigit(*p); ++p, ++digits) {
-            --place;
-            if (!nonZero && *p != '0') {
-                nonZero = true;
-                order = place;
-            }
-        }
-    }
-    if (digits == 0) return 0.0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        const char* q = p + 1;
-        const bool negativeExponent = q < end && *q == '-';
-        if (q < end && (*q == '+' || *q == '-')) ++q;
-        if (q < end && IsDigit(*q)) {
-            long exponent = 0;
-            for (; q < end && IsDigit(*q); ++q) exponent = std::min(exponent * 10 + (*q - '0'), kExponentCap);
-            order += negativeExponent ? -exponent : exponent;
-            p = q;
-        }
-    }
-
-    double magnitude = 0.0;
-    // Out of range leaves magnitude unset; strtod gives infinity or zero.
-    if (std::from_chars(first, p, magnitude).ec == std::errc::result_out_of_range)
-        magnitude = order >= 0 ? HUGE_VAL : 0.0;
-    return negative ? -magnitude : magnitude;
-}
-
+// A size text as atof reads it in the "C" locale; exactly 0 (also no number
+// at all) means the platform reported none.
 double ReadSizeInches(const std::string& text) {
-    const double inches = ReadInches(text);
+    const double inches = ConfigValue::ReadDecimal(text.data(), text.size());
     return inches == 0.0 ? kUnknownSizeInches : inches;
 }
 
