@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -8,28 +7,12 @@
 #include <vector>
 
 #include "platform/win/WinApi.h"
+#include "tests/support/Signal.h"
 #include "tests/support/SleepRecorder.h"
 
 namespace {
 
-// A one-shot flag that threads wait on; the timeout is only a safety net.
-class Signal {
-public:
-    void Set() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-        cv_.notify_all();
-    }
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return set_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
+using KESUTest::Signal;
 
 TEST(ThreadIdTest, StableNonZeroAndDistinctPerThread) {
     const DWORD mine = GetCurrentThreadId();
@@ -57,14 +40,14 @@ TEST(ThreadMessageTest, PostBeforeTheTargetHasAQueueFailsAndIsLost) {
     bool foundAfterwards = true;
     std::thread target([&] {
         targetId = GetCurrentThreadId();
-        idKnown.Set();
+        idKnown.Raise();
         ASSERT_TRUE(posted.Wait());
         MSG msg;
         foundAfterwards = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
     });
     ASSERT_TRUE(idKnown.Wait());
     EXPECT_EQ(FALSE, PostThreadMessageW(targetId, WM_USER + 1, 0, 0));
-    posted.Set();
+    posted.Raise();
     target.join();
     EXPECT_FALSE(foundAfterwards);
 }
@@ -79,7 +62,7 @@ TEST(ThreadMessageTest, PostsFromManyThreadsArriveInOrderPerSenderAndNoneIsLost)
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
         targetId = GetCurrentThreadId();
-        queueReady.Set();
+        queueReady.Raise();
         for (int i = 0; i < kSenders * kPerSender; ++i) {
             ASSERT_NE(FALSE, GetMessageW(&msg, nullptr, 0, 0));
             received[msg.message].push_back(msg.wParam);
@@ -126,7 +109,7 @@ TEST(ThreadMessageTest, GetMessageWaitsForALaterPost) {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
         targetId = GetCurrentThreadId();
-        queueReady.Set();
+        queueReady.Raise();
         if (GetMessageW(&msg, nullptr, 0, 0)) got = msg.message;
     });
     ASSERT_TRUE(queueReady.Wait());
@@ -181,6 +164,43 @@ TEST(SleepHookTest, RecorderKeepsEveryPauseWithItsThread) {
     EXPECT_EQ(4u, recorder.Milliseconds().size());
     recorder.Clear();
     EXPECT_TRUE(recorder.Pauses().empty());
+}
+
+// The callback may read the recorder (a callback run under its lock would
+// deadlock here) and already finds its own pause recorded.
+TEST(SleepHookTest, ThePauseCallbackRunsOnThePausingThreadAfterThePauseIsRecorded) {
+    KESUTest::SleepRecorder recorder;
+    struct Seen {
+        DWORD milliseconds;
+        DWORD threadId;
+        size_t recorded;
+    };
+    std::mutex seenMutex;
+    std::vector<Seen> seen;
+    recorder.SetPauseCallback([&](DWORD ms) {
+        const size_t recorded = recorder.Pauses().size();
+        std::lock_guard<std::mutex> lock(seenMutex);
+        seen.push_back(Seen{ms, GetCurrentThreadId(), recorded});
+    });
+    Sleep(250);
+    DWORD otherId = 0;
+    std::thread other([&] {
+        otherId = GetCurrentThreadId();
+        Sleep(500);
+    });
+    other.join();
+    recorder.SetPauseCallback(nullptr);
+    Sleep(1000);
+
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(250u, seen[0].milliseconds);
+    EXPECT_EQ(GetCurrentThreadId(), seen[0].threadId);
+    EXPECT_EQ(1u, seen[0].recorded);
+    EXPECT_EQ(500u, seen[1].milliseconds);
+    EXPECT_EQ(otherId, seen[1].threadId);
+    EXPECT_EQ(2u, seen[1].recorded);
+    // Cleared, the callback is no longer called, and the pause is still recorded.
+    EXPECT_EQ((std::vector<DWORD>{250, 500, 1000}), recorder.Milliseconds());
 }
 
 TEST(SleepHookTest, RemovingTheHookRestoresRealSleeping) {

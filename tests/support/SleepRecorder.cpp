@@ -4,8 +4,13 @@ namespace KESUTest {
 
 SleepRecorder::SleepRecorder() {
     WinApi::SetSleepHook([this](DWORD ms) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pauses_.push_back(Pause{ms, GetCurrentThreadId()});
+        std::function<void(DWORD)> onPause;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pauses_.push_back(Pause{ms, GetCurrentThreadId()});
+            onPause = onPause_;
+        }
+        if (onPause) onPause(ms);
     });
 }
 
@@ -31,6 +36,15 @@ std::vector<DWORD> SleepRecorder::Milliseconds() const {
     std::vector<DWORD> result;
     for (const Pause& p : pauses_) result.push_back(p.milliseconds);
     return result;
+}
+
+void SleepRecorder::SetPauseCallback(std::function<void(DWORD)> callback) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        onPause_.swap(callback);
+    }
+    // The callback replaced goes here, unlocked: what it owns may end a
+    // thread that still pauses.
 }
 
 void SleepRecorder::Clear() {

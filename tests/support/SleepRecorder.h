@@ -3,6 +3,7 @@
 // asked for it, so a test can assert the pacing without waiting it out.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -29,9 +30,16 @@ public:
     std::vector<DWORD> Milliseconds() const;
     void Clear();
 
+    // Called on the pausing thread with each pause once it is recorded, with
+    // none of the recorder's locks held, so that a test can act at a chosen
+    // pause of the code under test (and hold it there). Any thread may set or
+    // clear it (empty: none); a call already under way finishes on its own copy.
+    void SetPauseCallback(std::function<void(DWORD milliseconds)> callback);
+
 private:
     mutable std::mutex mutex_;
     std::vector<Pause> pauses_;
+    std::function<void(DWORD)> onPause_;
 };
 
 }  // namespace KESUTest

@@ -14,6 +14,7 @@
 #include "driver/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
+#include "tests/support/Signal.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using namespace UsbAmpSim;
 
 constexpr size_t kTextSize = 1024;
 constexpr size_t kSizeTextSize = 32;
-constexpr auto kSafetyNet = std::chrono::seconds(30);
+using KESUTest::kSafetyNet;
 
 class UsbAmpScriptTest : public ::testing::Test {
 protected:
