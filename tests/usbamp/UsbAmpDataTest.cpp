@@ -9,6 +9,7 @@
 #include "driver/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
+#include "tests/support/Signal.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ using std::chrono::milliseconds;
 
 constexpr UINT kDataReady = 1133;
 constexpr uint32_t kWrap = 1u << 24;
-constexpr auto kSafetyNet = std::chrono::seconds(30);
+using KESUTest::kSafetyNet;
 
 class UsbAmpDataTest : public ::testing::Test {
 protected:
@@ -327,18 +328,38 @@ TEST_F(UsbAmpProducerTest, NothingIsMadeAfterStopUntilAFreshStart) {
     EXPECT_EQ(0u, takeAnnouncements());
 }
 
-TEST_F(UsbAmpDataTest, AProducerOnTheWallClockStopsAtShutdownAndReset) {
-    SetAmplifiers({Amplifier{}});
-    SetBlockSource(BlockSource::Producer);
-    fmBroadcastAcquisitionRate(100);
+TEST_F(UsbAmpProducerTest, NothingIsMadeAfterShutdownOrReset) {
+    // A producer that lived on would sleep on the clock until its next block
+    // was due. One found there is given the time to make what falls due, so
+    // that the checks after it see its blocks.
+    auto passManyDueTimes = [this] {
+        const bool livesOn = clock->WaitForSleeper(milliseconds(0)).has_value();
+        EXPECT_FALSE(livesOn) << "a producer still waits for its next block";
+        clock->Advance(std::chrono::seconds(1));
+        if (livesOn) clock->WaitForSleeper(kSafetyNet);
+        EXPECT_EQ(0u, takeAnnouncements());
+        EXPECT_TRUE(transferAll(16 * 8).empty());
+    };
+    fmBroadcastAcquisitionRate(1600);  // a block every 10 ms
     startStreaming();
+    EXPECT_EQ(1u, advance(milliseconds(15)).first);
+    ASSERT_EQ(1u, transferAll(16 * 8).size());
     fmDLLShutDown();
     EXPECT_FALSE(WaitUntilStreaming(milliseconds(0)));
+    {
+        SCOPED_TRACE("after the shutdown");
+        passManyDueTimes();
+    }
 
+    // Reset gives the library the wall clock again, but a producer it missed
+    // would still sleep on this one.
     startStreaming();
+    EXPECT_EQ(1u, advance(milliseconds(10)).first);
+    ASSERT_EQ(1u, transferAll(16 * 8).size());
     Reset();
     EXPECT_FALSE(WaitUntilStreaming(milliseconds(0)));
-    takeMessages();
+    SCOPED_TRACE("after the reset");
+    passManyDueTimes();
 }
 
 }  // namespace
