@@ -1,5 +1,7 @@
 // Detection: counting the amplifiers, calibration download, identity reading,
 // the settle pauses and what the callbacks receive.
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -365,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(Records, SettleTest,
                              return std::to_string(info.param.plates) + "Records";
                          });
 
-TEST_F(DetectionTest, BackToBackDetectionsEachReportAFreshSetInTheirOwnCopies) {
+TEST_F(DetectionTest, BackToBackDetectionsEachReportAFreshSet) {
     UsbAmpSim::SetAmplifiers({Plate(0), Plate(1)});
     struct Seen {
         Signal done;
@@ -373,16 +375,13 @@ TEST_F(DetectionTest, BackToBackDetectionsEachReportAFreshSetInTheirOwnCopies) {
         std::vector<std::string> messages;
     };
     auto seen = std::make_shared<Seen>();
-    // Runs on the worker between the two detections: changes the hardware and
-    // spoils its own copies, which must not reach the second callback.
+    // Runs on the worker between the two detections: changes the hardware,
+    // so that records left over from the first detection would show.
     service->DetectDevices([seen](Service::VDllInitInfo info, std::vector<Service::VDeviceInfo> devices) {
         seen->messages.push_back(info.message);
         seen->serials.push_back({});
         for (const auto& d : devices) seen->serials.back().push_back(d.platformSerialNumber);
         UsbAmpSim::SetAmplifiers({Plate(7)});
-        info.message = "spoilt";
-        devices[0].platformSerialNumber = "spoilt";
-        devices.push_back(devices[0]);
     });
     service->DetectDevices([seen](Service::VDllInitInfo info, std::vector<Service::VDeviceInfo> devices) {
         seen->messages.push_back(info.message);
@@ -400,6 +399,97 @@ TEST_F(DetectionTest, BackToBackDetectionsEachReportAFreshSetInTheirOwnCopies) {
     // The second one re-initialised, with its stop first.
     EXPECT_EQ(CountOf(DescribedCalls(), "fmDLLInit()"), 2u);
     EXPECT_EQ(CountOf(Log(), "0 ::fmBroadcastStop()"), 1u);
+}
+
+// The lock order of the callers depends on it: receivers take their own mutex
+// in the callbacks, and call into the service under it.
+TEST_F(DetectionTest, TheStateMutexIsFreeDuringTheSettlePausesAndTheCallbacks) {
+    std::vector<UsbAmpSim::Amplifier> plates;
+    for (int i = 0; i < 5; ++i) plates.push_back(Plate(i));
+    UsbAmpSim::SetAmplifiers(plates);
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::string> moments;
+        Signal reported;
+    };
+    auto seen = std::make_shared<Seen>();
+    auto note = [this, seen](const std::string& moment) {
+        const bool free = StateMutexIsFree();
+        std::lock_guard<std::mutex> lock(seen->mutex);
+        seen->moments.push_back(moment + (free ? " free" : " held"));
+    };
+    // With no plate to calibrate, the worker's only pauses of 500 and 2000 ms
+    // are the settle pauses.
+    const DWORD worker = Worker();
+    recorder.SetPauseCallback([worker, note](DWORD ms) {
+        if (GetCurrentThreadId() == worker && (ms == 500u || ms == 2000u))
+            note("pause " + std::to_string(ms));
+    });
+    service->SetStateCallback([note, seen](bool) {
+        note("state callback");
+        seen->reported.Raise();
+    });
+    service->DetectDevices(
+        [note](Service::VDllInitInfo, std::vector<Service::VDeviceInfo>) { note("detection callback"); });
+    // Each of the four moments may use up a safety net of its own when it fails.
+    ASSERT_TRUE(seen->reported.Wait(5 * kSafetyNet));
+
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    EXPECT_THAT(seen->moments, ElementsAre("pause 500 free", "pause 2000 free", "detection callback free",
+                                           "state callback free"));
+}
+
+// Zeroing asked for as the detection begins gets the mutex only after the
+// last identity read. The worker is kept at its settle pause until the
+// zeroing is over, so acquisition still runs and the zeroing's library call
+// shows where it got its turn.
+TEST_F(DetectionTest, ADetectionHoldsTheStateMutexFromItsStartThroughItsIdentityReads) {
+    UsbAmpSim::SetAmplifiers({Plate(0)});
+    StartStreaming();
+    ClearRecords();
+
+    struct Race {
+        std::unique_ptr<BlockingCall> zeroing;  // set on the worker before `started`
+        bool asleepAtStart = false;
+        Signal started;
+        Signal detected;
+    };
+    auto race = std::make_shared<Race>();
+    Service* s = service.get();
+    const DWORD worker = Worker();
+    recorder.SetPauseCallback([race, s, worker](DWORD ms) {
+        if (GetCurrentThreadId() != worker) return;
+        if (!race->zeroing) {
+            // The detection's first pause, before the stop that opens its start-up.
+            race->zeroing = std::make_unique<BlockingCall>([s] { s->Zero(); });
+            race->asleepAtStart = race->zeroing->WaitUntilAsleep();
+            race->started.Raise();
+        } else if (ms == 500u) {
+            race->zeroing->WaitUntilReturned();
+        }
+    });
+    // The plate's last read is the detection's last call under the mutex.
+    UsbAmpSim::HoldCall("fmGetPlatformLengthAndWidth");
+    service->DetectDevices(
+        [race](Service::VDllInitInfo, std::vector<Service::VDeviceInfo>) { race->detected.Raise(); });
+    ASSERT_TRUE(race->started.Wait());
+    EXPECT_TRUE(race->asleepAtStart) << "Zero did not wait for the detection's start-up";
+    ASSERT_TRUE(UsbAmpSim::WaitUntilHeld(kSafetyNet));
+    EXPECT_TRUE(race->zeroing->WaitUntilAsleep()) << "Zero did not wait for the identity reads";
+    EXPECT_EQ(CountOf(DescribedCalls(), "fmBroadcastZero()"), 0u);
+    UsbAmpSim::ReleaseHeldCall();
+    ASSERT_TRUE(race->detected.Wait());
+    ASSERT_TRUE(race->zeroing->WaitUntilReturned());
+
+    const std::vector<std::string> calls = DescribedCalls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front(), "fmBroadcastStop()");
+    EXPECT_THAT(std::vector<std::string>(calls.end() - 2, calls.end()),
+                ElementsAre("fmGetPlatformLengthAndWidth()", "fmBroadcastZero()"));
+    EXPECT_EQ(CountOf(calls, "fmBroadcastZero()"), 1u);
+    const std::vector<UsbAmpSim::Call> zeros = CallsNamed("fmBroadcastZero");
+    ASSERT_EQ(zeros.size(), 1u);
+    EXPECT_NE(zeros[0].threadId, worker);
 }
 
 class DeviceCountTest : public DriverTest, public ::testing::WithParamInterface<int32_t> {};

@@ -1,22 +1,52 @@
 #include "tests/driver/DriverTest.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <boost/bind/bind.hpp>
+#include <fstream>
 
 #include "plugin/ModuleHost.h"
 
 namespace KESUTest {
 
-void Signal::Raise() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    up_ = true;
-    raised_.notify_all();
+namespace {
+
+// The state of a kernel thread of this process as /proc shows it ('S' asleep,
+// 'R' running); 0 when it is gone.
+char ThreadState(long kernelId) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(kernelId) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return 0;
+    const size_t close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
 }
 
-bool Signal::Wait(std::chrono::milliseconds safetyNet) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return raised_.wait_for(lock, safetyNet, [&] { return up_; });
+}  // namespace
+
+BlockingCall::BlockingCall(std::function<void()> call)
+    : thread_([this, call] {
+          kernelId_ = static_cast<long>(syscall(SYS_gettid));
+          started_.Raise();
+          call();
+          hasReturned_ = true;
+          returned_.Raise();
+      }) {}
+
+BlockingCall::~BlockingCall() {
+    thread_.join();
+}
+
+bool BlockingCall::WaitUntilAsleep() {
+    if (!started_.Wait()) return false;
+    const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
+    while (!hasReturned_ && std::chrono::steady_clock::now() < giveUp) {
+        if (ThreadState(kernelId_) == 'S') return !hasReturned_;
+        std::this_thread::yield();
+    }
+    return false;
 }
 
 boost::function<void()> Gate::Command(std::function<void()> onRelease) {
@@ -108,6 +138,19 @@ void DriverTest::TearDown() {
     // destructor's join ends.
     UsbAmpSim::ReleaseHeldCall();
     for (Gate& gate : gates_) gate.Open();
+    // A pause callback may reach into the test body that has ended.
+    recorder.SetPauseCallback(nullptr);
+    // Joined outside the lock: a worker still inside a callback may be
+    // starting one more.
+    for (;;) {
+        std::vector<std::thread> probes;
+        {
+            std::lock_guard<std::mutex> lock(probesMutex_);
+            probes.swap(probes_);
+        }
+        if (probes.empty()) break;
+        for (std::thread& probe : probes) probe.join();
+    }
     service.reset();
     KESU::g_host = nullptr;
     UsbAmpSim::Reset();
@@ -176,6 +219,19 @@ void DriverTest::StartStreaming() {
 
 Gate& DriverTest::NewGate() {
     return gates_.emplace_back();
+}
+
+bool DriverTest::StateMutexIsFree() {
+    auto answered = std::make_shared<Signal>();
+    const Service* s = service.get();
+    {
+        std::lock_guard<std::mutex> lock(probesMutex_);
+        probes_.emplace_back([s, answered] {
+            s->IsDllInitialised();
+            answered->Raise();
+        });
+    }
+    return answered->Wait();
 }
 
 void DriverTest::ClearRecords() {

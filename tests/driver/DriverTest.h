@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,32 +15,43 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/VKESUDriverService.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
 #include "tests/support/FakeHost.h"
+#include "tests/support/Signal.h"
 #include "tests/support/SleepRecorder.h"
 
 namespace KESUTest {
 
-// Safety net of every wait in these suites; a wait that reaches it has failed.
-constexpr std::chrono::milliseconds kSafetyNet{30000};
-
 using Service = KESU::VKESUDriverService;
 
-// A one-shot signal between two threads.
-class Signal {
+// Runs a call on a thread of its own, so that a test can tell whether the
+// call waits for a lock: it either returns or sleeps in the kernel. Joins the
+// thread when destroyed.
+class BlockingCall {
 public:
-    void Raise();
-    // True once raised; false when the safety net runs out first.
-    bool Wait(std::chrono::milliseconds safetyNet = kSafetyNet);
+    explicit BlockingCall(std::function<void()> call);
+    ~BlockingCall();
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+
+    // True once the call sleeps in the kernel without having returned; false
+    // once it has returned, or when the safety net runs out first.
+    bool WaitUntilAsleep();
+    // True once the call has returned; false when the safety net runs out first.
+    bool WaitUntilReturned() { return returned_.Wait(); }
+    bool Returned() const { return hasReturned_; }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable raised_;
-    bool up_ = false;
+    std::atomic<long> kernelId_{0};
+    std::atomic<bool> hasReturned_{false};
+    Signal started_;
+    Signal returned_;
+    std::thread thread_;
 };
 
 // A command that stops the worker until the test lets it go, so that the test
@@ -112,6 +124,12 @@ protected:
     Gate& NewGate();
     // Forgets the calls, log lines and pauses recorded so far.
     void ClearRecords();
+    // Whether a thread other than the caller can take the state mutex now:
+    // one of its own asks for it (IsDllInitialised takes it) and the answer
+    // comes when that returns. A caller that holds the mutex itself gets false
+    // once the safety net has run out, not a deadlock; the asking thread ends
+    // when the mutex comes free and is joined in TearDown. Any thread.
+    bool StateMutexIsFree();
 
     // The host log as "level text", e.g. "0 ::fmDLLInit()".
     std::vector<std::string> Log() const;
@@ -135,6 +153,8 @@ protected:
 
 private:
     std::list<Gate> gates_;
+    std::mutex probesMutex_;
+    std::vector<std::thread> probes_;
     mutable std::mutex reportsMutex_;
     std::vector<Report> reports_;
 };

@@ -1,11 +1,6 @@
 // The service's locks: no callback runs under the state mutex, zeroing waits
 // for a running body, and many host threads may use the service at once.
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -130,16 +125,6 @@ TEST_F(LockTest, TheDataCallbackRunsWithoutAnyServiceLock) {
     EXPECT_EQ(zeros[0].threadId, Worker());
 }
 
-// The state of a thread as the kernel shows it ('S' asleep, 'R' running);
-// 0 when it is gone.
-char ThreadState(long tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return 0;
-    const size_t close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
-}
-
 TEST_F(LockTest, ZeroWaitsWhileACommandBodyHoldsTheStateMutex) {
     StartStreaming();
     ClearRecords();
@@ -147,28 +132,15 @@ TEST_F(LockTest, ZeroWaitsWhileACommandBodyHoldsTheStateMutex) {
     service->SetAcquisitionRate(500);
     ASSERT_TRUE(UsbAmpSim::WaitUntilHeld(kSafetyNet));
 
-    std::atomic<long> tid{0};
-    std::atomic<bool> returned{false};
-    Signal calling;
-    std::thread zeroing([&] {
-        tid = static_cast<long>(syscall(SYS_gettid));
-        calling.Raise();
-        service->Zero();
-        returned = true;
-    });
-    // Once the zeroing thread sleeps in the kernel it waits for the mutex; a
-    // Zero that did not wait would have returned instead.
-    bool asleep = false;
-    if (calling.Wait()) {
-        const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
-        while (!returned && !(asleep = ThreadState(tid) == 'S') && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::yield();
+    {
+        // Once the zeroing thread sleeps in the kernel it waits for the
+        // mutex; a Zero that did not wait would have returned instead.
+        BlockingCall zeroing([this] { service->Zero(); });
+        EXPECT_TRUE(zeroing.WaitUntilAsleep());
+        EXPECT_EQ(CountOf(DescribedCalls(), "fmBroadcastZero()"), 0u);
+        UsbAmpSim::ReleaseHeldCall();
+        EXPECT_TRUE(zeroing.WaitUntilReturned());
     }
-    EXPECT_TRUE(asleep);
-    EXPECT_FALSE(returned);
-    EXPECT_THAT(CallsNamed("fmBroadcastZero"), IsEmpty());
-    UsbAmpSim::ReleaseHeldCall();
-    zeroing.join();
 
     EXPECT_THAT(DescribedCalls(), ElementsAre("fmBroadcastAcquisitionRate(500)", "fmBroadcastZero()"));
     EXPECT_THAT(Log(), ElementsAre("0 ::fmBroadcastAcquisitionRate(500)", "0 ::fmBroadcastZero()"));
