@@ -124,6 +124,63 @@ INSTANTIATE_TEST_SUITE_P(Bodies, CommandBodyTest,
                              return std::string(info.param.name);
                          });
 
+class UnguardedBodyTest : public DriverTest, public ::testing::WithParamInterface<BodyCase> {};
+
+// Only the start waits for an initialised library; these bodies act also on a
+// service that never detected.
+TEST_P(UnguardedBodyTest, BodyActsBeforeAnyDetection) {
+    const BodyCase& c = GetParam();
+    WatchState();
+    c.queue(*service);
+    ASSERT_TRUE(Drain());
+
+    EXPECT_FALSE(service->IsDllInitialised());
+    EXPECT_THAT(WorkerPauses(), ElementsAre(250u));
+    EXPECT_THAT(recorder.Pauses(), testing::SizeIs(1u));
+    EXPECT_THAT(DescribedCalls(), ElementsAreArray(c.calls));
+    for (const UsbAmpSim::Call& call : UsbAmpSim::Calls())
+        EXPECT_EQ(call.threadId, Worker()) << call.function;
+    EXPECT_THAT(Log(), ElementsAreArray(c.lines));
+    if (c.report)
+        EXPECT_THAT(StateValues(), ElementsAre(*c.report));
+    else
+        EXPECT_THAT(StateValues(), IsEmpty());
+    EXPECT_EQ(service->IsRunning(), c.runningAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, UnguardedBodyTest,
+                         ::testing::Values(BodyCase{"GenlockOn",
+                                                    [](Service& s) { s.SetGenlockMode(true); },
+                                                    "fmBroadcastGenlock",
+                                                    {"fmBroadcastGenlock(1)"},
+                                                    {"0 ::fmBroadcastGenlockMode(1)"},
+                                                    std::nullopt,
+                                                    false},
+                                           BodyCase{"GenlockOff",
+                                                    [](Service& s) { s.SetGenlockMode(false); },
+                                                    "fmBroadcastGenlock",
+                                                    {"fmBroadcastGenlock(0)"},
+                                                    {"0 ::fmBroadcastGenlockMode(0)"},
+                                                    std::nullopt,
+                                                    false},
+                                           BodyCase{"Blink",
+                                                    [](Service& s) { s.Blink(2); },
+                                                    "fmDLLSelectDeviceIndex",
+                                                    {"fmDLLSelectDeviceIndex(2)", "fmSetBlink()"},
+                                                    {"0 ::fmDLLSelectDeviceIndex(2)", "0 ::fmSetBlink()"},
+                                                    false,
+                                                    false},
+                                           BodyCase{"Rate",
+                                                    [](Service& s) { s.SetAcquisitionRate(2000); },
+                                                    "fmBroadcastAcquisitionRate",
+                                                    {"fmBroadcastAcquisitionRate(2000)"},
+                                                    {"0 ::fmBroadcastAcquisitionRate(2000)"},
+                                                    std::nullopt,
+                                                    false}),
+                         [](const ::testing::TestParamInfo<BodyCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(CommandTest, AStartFromStoppedReportsTrueAfterItsCall) {
     WatchState();
     Detect();
