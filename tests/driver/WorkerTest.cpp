@@ -210,15 +210,47 @@ TEST_F(WorkerTest, CommandsQueuedBeforeTheDestructorAllRunInOrderFirst) {
 
 // A post to a thread that has no message queue yet is dropped, so the worker
 // must own one before the constructor returns; many rounds give a late queue
-// its chance to lose the command.
+// its chance to lose the command. The first round takes the service SetUp has
+// just made: destroyed unchecked, one whose worker makes its queue late would
+// lose the quit message too and hang instead of failing.
 TEST_F(WorkerTest, ACommandQueuedRightAfterConstructionIsNeverLost) {
     for (int round = 0; round < 100; ++round) {
-        service.reset();
-        CreateService();
+        if (round > 0) {
+            service.reset();
+            CreateService();
+        }
         auto ran = std::make_shared<Signal>();
         service->Enqueue([ran] { ran->Raise(); });
         ASSERT_TRUE(ran->Wait()) << "round " << round;
     }
+}
+
+// A message that means nothing to the worker, so a post that arrives changes nothing.
+constexpr UINT kMeaningless = WM_USER + 108;
+
+// Waits until the worker's queue takes posts. A worker that makes its queue
+// late would also lose the destructor's quit message, so a test that found
+// the queue missing waits here before it fails: it fails rather than hangs.
+void WaitForQueue(DWORD worker) {
+    const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
+    while (!PostThreadMessageW(worker, kMeaningless, 0, 0) && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::yield();
+}
+
+// The same promise with nothing between the constructor's return and the
+// post, and no command round trip per round.
+TEST_F(WorkerTest, TheWorkersQueueTakesAPostTheMomentTheConstructorReturns) {
+    for (int round = 0; round < 1000; ++round) {
+        if (round > 0) {
+            service.reset();
+            CreateService();
+        }
+        const bool taken = PostThreadMessageW(Worker(), kMeaningless, 0, 0) != FALSE;
+        if (!taken) WaitForQueue(Worker());
+        ASSERT_TRUE(taken) << "round " << round;
+    }
+    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
+    EXPECT_THAT(host.LogLines(), IsEmpty());
 }
 
 TEST_F(WorkerTest, DestructionBeforeAnyDetectionTouchesNothing) {
