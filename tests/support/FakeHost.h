@@ -43,6 +43,7 @@
 #include "sdk/IHost.h"
 #include "sdk/IStreamConfig.h"
 #include "tests/support/FakeParameterValues.h"
+#include "tests/support/Signal.h"
 
 namespace KESUTest {
 
@@ -203,8 +204,6 @@ class FakeHost final : public ZentuDigitalDevice::IHost,
                        public ZentuDigitalDevice::IDeviceFactory,
                        public ZentuDigitalDevice::IStreamConfig {
 public:
-    // Safety net of every wait; a wait that reaches it has failed.
-    static constexpr std::chrono::milliseconds kSafetyNet{30000};
     using Predicate = std::function<bool(const FakeCall&)>;
 
     FakeHost();
