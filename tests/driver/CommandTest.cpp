@@ -200,9 +200,7 @@ TEST_F(CommandTest, AStartBeforeAnyDetectionDoesNothingAtAll) {
     service->Start();
     ASSERT_TRUE(Drain());
 
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
     EXPECT_THAT(StateValues(), IsEmpty());
     EXPECT_FALSE(service->IsRunning());
 }
@@ -215,9 +213,7 @@ TEST_F(CommandTest, AStartAfterATimedOutStartUpDoesNothingAtAll) {
 
     service->Start();
     ASSERT_TRUE(Drain());
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
     EXPECT_THAT(StateValues(), IsEmpty());
     EXPECT_FALSE(service->IsRunning());
 }
@@ -317,17 +313,13 @@ TEST_F(CommandTest, EveryStopAskedForAfterTheLastOneRanIsQueued) {
 
 TEST_F(CommandTest, ZeroWhileNotRunningDoesNothing) {
     service->Zero();
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
 
     // Initialised but not started is not running either.
     Detect();
     ClearRecords();
     service->Zero();
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
 }
 
 TEST_F(CommandTest, ZeroWhileRunningPausesCallsAndTracesOnTheCallersThread) {

@@ -234,6 +234,12 @@ bool DriverTest::StateMutexIsFree() {
     return answered->Wait();
 }
 
+void DriverTest::ExpectTouchedNothing() const {
+    EXPECT_THAT(UsbAmpSim::Calls(), ::testing::IsEmpty());
+    EXPECT_THAT(host.LogLines(), ::testing::IsEmpty());
+    EXPECT_THAT(recorder.Pauses(), ::testing::IsEmpty());
+}
+
 void DriverTest::ClearRecords() {
     UsbAmpSim::ClearCalls();
     host.ClearCalls();

@@ -124,6 +124,8 @@ protected:
     Gate& NewGate();
     // Forgets the calls, log lines and pauses recorded so far.
     void ClearRecords();
+    // Since the last ClearRecords: no library call, no log line, no pause.
+    void ExpectTouchedNothing() const;
     // Whether a thread other than the caller can take the state mutex now:
     // one of its own asks for it (IsDllInitialised takes it) and the answer
     // comes when that returns. A caller that holds the mutex itself gets false

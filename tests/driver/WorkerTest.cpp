@@ -255,9 +255,7 @@ TEST_F(WorkerTest, TheWorkersQueueTakesAPostTheMomentTheConstructorReturns) {
 
 TEST_F(WorkerTest, DestructionBeforeAnyDetectionTouchesNothing) {
     service.reset();
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
 }
 
 TEST_F(WorkerTest, DestructionAfterATimedOutStartUpTouchesNothing) {
@@ -265,9 +263,7 @@ TEST_F(WorkerTest, DestructionAfterATimedOutStartUpTouchesNothing) {
     Detect();
     ClearRecords();
     service.reset();
-    EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
-    EXPECT_THAT(host.LogLines(), IsEmpty());
-    EXPECT_THAT(recorder.Pauses(), IsEmpty());
+    ExpectTouchedNothing();
 }
 
 TEST_F(WorkerTest, DestructionAfterASuccessfulStartUpStopsAndShutsTheLibraryDownOnTheReleasingThread) {
