@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 
-#include "driver/KESUUSBDevice.h"
-#include "plugin/ModuleHost.h"
+#include "platform/usbamp/KESUUSBDevice.h"
+#include "sdk/ModuleHost.h"
 
 namespace KESU {
 

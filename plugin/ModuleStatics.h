@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/ModuleHost.h"
+#include "sdk/ModuleHost.h"
 #include "plugin/VKESUGenericPlateDefinition.h"
 #include "plugin/VKESUPlateModels.h"
 #include "plugin/VSharedConfigDefinition.h"

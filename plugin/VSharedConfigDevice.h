@@ -1,14 +1,80 @@
-// The placeholder device that carries the settings common to all plates.
+// The placeholder device that carries the settings common to all plates: the
+// hub of the plug-in at run time. It registers the callbacks with the driver
+// service, turns each detection into amplifier devices, carries the common
+// settings to the driver and to every device, and aligns each capture.
+//
+// Lock order: mutex, then an amplifier device's mutex, then the driver's
+// state and queue mutexes; never the reverse.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
 
 #include "driver/VKESUDriverService.h"
+#include "plugin/SampleRates.h"
+#include "plugin/VKESUMirtDevice.h"
+#include "plugin/VSharedConfigDefinition.h"
+#include "sdk/IDevice.h"
+#include "sdk/IDeviceFactory.h"
+#include "sdk/IDeviceHost.h"
+#include "sdk/IHost.h"
 
 namespace KESU {
 
-class VSharedConfigDevice {
+class VSharedConfigDevice : public ZentuDigitalDevice::IDevice {
 public:
+    // Amplifier model + serial, platform model + serial.
+    typedef std::pair<std::string, std::string> IdentityKey;
+
+    // Host thread (Initialise). Copies the module's host pointer and the
+    // static placeholder definition; the driver is borrowed.
+    explicit VSharedConfigDevice(VKESUDriverService* driver);
+    // Touches neither the driver nor the host.
+    ~VSharedConfigDevice() override;
+
+    VSharedConfigDevice(const VSharedConfigDevice&) = delete;
+    VSharedConfigDevice& operator=(const VSharedConfigDevice&) = delete;
+
+    // Host threads; each takes mutex for its whole body.
+    void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
+    void OnParametersChanged() override;
+    bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
+    void Unused4() override;  // no lock
+    void SetStartTime(double seconds) override;
+    void Stop() override;
+    // Any thread, no lock: reads atomics, so a host asking from inside
+    // NotifyStatusChanged (called with mutex held) cannot deadlock.
+    void GetStatus(uint32_t* state, uint8_t* flag) override;
+
+    // Driver callbacks, worker thread, no driver lock held; take mutex.
+    void OnDriverStatus(bool running);
+    void OnDetectionResult(const VKESUDriverService::VDllInitInfo& info,
+                           const std::vector<VKESUDriverService::VDeviceInfo>& records);
+    void OnDataReady(float* block);
+
+    // Host thread (BeginDeviceInstantiation); takes mutex, since detection
+    // handling reads the factory on the worker.
+    void SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory);
+
+    // Callers hold mutex.
+    void SetState(uint32_t s);
+    void ApplySyncMode();
+    void ApplyDataThreshold();
+    // 0 resets the supported rates and trigger levels; 100, 300 and 400
+    // narrow them; any other type answers -1 and changes nothing.
+    int ApplyDeviceType(uint32_t productType);
+    // Snaps the host's "SampleRate" to the supported rates and hands it to
+    // the driver and every device. False when the text is no valid rate
+    // (logged; nothing changes).
+    bool ApplySampleRate();
+
     // Any thread; uses no device state. The match code of the model table
     // (1 to 19): the first row whose model text occurs in the platform's model
     // text, else the first whose length and width both lie within 1 % of the
@@ -18,6 +84,31 @@ public:
     // Any thread. 0 software trigger, 1 hardware trigger, 2 genlock; any text
     // not spelt exactly as one of those selects the software trigger.
     static int SyncModeFromText(std::string text);
+
+    // Plain fields, as the exports and the tests reach them; all but the
+    // atomics are guarded by mutex.
+    boost::mutex mutex;
+    std::atomic<uint32_t> state;
+    std::atomic<bool> connectedFlag;
+    bool detectionOk;
+    bool driverRunning;
+    uint32_t deviceCount;
+    int32_t rateCount;
+    uint32_t rates[kDefaultRateCount];
+    uint32_t sampleRate;
+    std::vector<uint32_t> triggerLevel;
+    bool synchronised;
+    bool startTimeKnown;
+    double startTime;
+    uint32_t syncMode;
+    ZentuDigitalDevice::IHost* host;
+    VKESUDriverService* driver;
+    std::vector<boost::shared_ptr<VKESUMirtDevice>> devices;
+    std::map<IdentityKey, boost::shared_ptr<VKESUMirtDevice>> byKey;
+    ZentuDigitalDevice::IDeviceFactory* factory;
+    ZentuDigitalDevice::IDeviceHost* deviceHost;
+    uint32_t changedIdsSelector;
+    VSharedConfigDefinition definition;
 };
 
 }  // namespace KESU

@@ -1,6 +1,6 @@
 // The simulated amplifier library: the fm functions the plug-in imports, and
 // the control interface that scripts the amplifiers behind them.
-#include "driver/KESUUSBDevice.h"
+#include "platform/usbamp/KESUUSBDevice.h"
 
 #include <algorithm>
 #include <atomic>

@@ -8,7 +8,7 @@
 #include <boost/bind/bind.hpp>
 #include <fstream>
 
-#include "plugin/ModuleHost.h"
+#include "sdk/ModuleHost.h"
 
 namespace KESUTest {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <tuple>
 
-#include "driver/KESUUSBDevice.h"
+#include "platform/usbamp/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
 #include "tests/support/Signal.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <tuple>
 
-#include "driver/KESUUSBDevice.h"
+#include "platform/usbamp/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
 #include "platform/win/WinApi.h"
 #include "tests/support/Signal.h"

@@ -1,4 +1,4 @@
-#include "plugin/ModuleHost.h"
+#include "sdk/ModuleHost.h"
 
 namespace KESU {
 
