@@ -1,6 +1,7 @@
 #include "platform/mfc/WinPath.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 namespace WinPath {
@@ -10,9 +11,16 @@ const char* const kDefaultDriveRoot = "/var/lib/kesu/drive_c";
 namespace {
 
 // Built on first use: a module's static objects may map a path while it loads.
+// A host that loads the module points the drive elsewhere through the
+// environment, the module's own root being out of its reach.
 struct DriveRoot {
     std::mutex mutex;
-    std::string folder = kDefaultDriveRoot;
+    std::string folder = InitialFolder();
+
+    static std::string InitialFolder() {
+        const char* fromEnvironment = std::getenv("KESU_DRIVE_C");
+        return fromEnvironment && *fromEnvironment ? fromEnvironment : kDefaultDriveRoot;
+    }
 };
 
 DriveRoot& driveRoot() {

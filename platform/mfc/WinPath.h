@@ -10,7 +10,9 @@
 
 namespace WinPath {
 
-// The drive root of a process that never set one.
+// The drive root of a process that never set one: the value of the
+// environment variable KESU_DRIVE_C at the first mapping when it is set and
+// not empty, else this folder.
 extern const char* const kDefaultDriveRoot;  // "/var/lib/kesu/drive_c"
 
 // Points drive C: at another folder (tests use a temporary one). Callable from

@@ -1,0 +1,174 @@
+// The custom plate list that Initialise builds from the three configuration
+// files: which files and settings give a plate, its name and its sizes.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/mfc/WinPath.h"
+#include "plugin/CustomPlateDefinitions.h"
+#include "plugin/ModuleStatics.h"
+#include "tests/platform/TempFolder.h"
+
+using namespace KESU;
+
+namespace {
+
+struct Plate {
+    std::string name;
+    double sizeX;
+    double sizeY;
+};
+
+bool operator==(const Plate& a, const Plate& b) {
+    return a.name == b.name && a.sizeX == b.sizeX && a.sizeY == b.sizeY;
+}
+
+std::ostream& operator<<(std::ostream& out, const Plate& plate) {
+    out.precision(17);
+    return out << plate.name << " " << plate.sizeX << " x " << plate.sizeY;
+}
+
+double Metres(float scale, float size) {
+    const float product = scale * size;
+    return product;
+}
+double Inches(float size) {
+    return Metres(0.0254f, size);
+}
+double Millimetres(float size) {
+    return Metres(0.001f, size);
+}
+
+// Builds the list from the files given (name -> contents) on a drive of their
+// own, reads it out and empties it again.
+std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files) {
+    KESUTest::TempFolder drive;
+    for (const auto& file : files) drive.Write("KESU/CFG/" + file.first, file.second);
+    const std::string savedRoot = WinPath::GetDriveRoot();
+    WinPath::SetDriveRoot(drive.Path().string());
+    BuildCustomPlateDefinitions();
+    WinPath::SetDriveRoot(savedRoot);
+
+    std::vector<Plate> plates;
+    for (int32_t i = 0; i < g_customPlateCount; ++i)
+        plates.push_back({g_customPlateDefinitions[i].name, g_customPlateDefinitions[i].sizeX,
+                          g_customPlateDefinitions[i].sizeY});
+    DeleteCustomPlateDefinitions();
+    return plates;
+}
+
+const char* const kTreadmill = "TreadmillSupport.cfg";
+const char* const kCombo = "CombinationPlatform.cfg";
+const char* const kAmbulor = "Ambulor.cfg";
+
+std::string Combo(const std::string& enabled, const std::string& units, const std::string& count,
+                  const std::string& platforms) {
+    return "VERSION,1\nENABLED," + enabled + "\nUNITS," + units + "\nCP_COUNT," + count + "\n" + platforms;
+}
+
+std::string AmbulorUnit(int unit, const std::string& name, const std::string& sizes) {
+    const std::string u = std::to_string(unit);
+    return "AMBULOR," + u + "," + name + "," + sizes + ",0\nAMP," + u + ",LEFT,x,L\nAMP," + u +
+           ",RIGHT,x,R\nSENSOR," + u + ",LEFT,A,S,0,0,0\nSENSOR," + u + ",LEFT,B,S,0,0,0\nSENSOR," + u +
+           ",RIGHT,A,S,0,0,0\nSENSOR," + u + ",RIGHT,B,S,0,0,0\n";
+}
+
+std::string Ambulor(const std::string& enabled, const std::string& unitWord, const std::string& unitLines) {
+    return "VERSION,101\nENABLED," + enabled + "\nUNITS," + unitWord + "\nCOUNT,2\n" + unitLines;
+}
+
+const std::string kTwoUnits = AmbulorUnit(1, "BeltA", "1750,700") + AmbulorUnit(2, "BeltB", "60,20");
+
+struct Case {
+    const char* what;
+    std::map<std::string, std::string> files;
+    std::vector<Plate> plates;
+};
+
+TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder) {
+    const Case cases[] = {
+        {"no file", {}, {}},
+        {"tandem treadmill", {{kTreadmill, "SETUP_TYPE 4\nX_DIMENSION 30\nY_DIMENSION 70.5\n"}},
+         {{"TANDEM_TM", Inches(30), Inches(70.5f)}}},
+        {"side-by-side treadmill", {{kTreadmill, "ENABLED 1\nTREADMILL_TYPE 5\nX_DIMENSION 20\n"}},
+         {{"SIDE_BY_SIDE_TM", Inches(20), 0.0}}},
+        {"other setup type", {{kTreadmill, "ENABLED 1\nSETUP_TYPE 2\nX_DIMENSION 20\n"}}, {}},
+        {"treadmill type without setup", {{kTreadmill, "ENABLED 1\nTREADMILL_TYPE 3\n"}}, {}},
+        {"treadmill switched off", {{kTreadmill, "ENABLED 0\nTREADMILL_TYPE 4\n"}}, {}},
+        {"combination in inches", {{kCombo, Combo("1", "0", "1", "CP_INFO,1,0,Pair,T,0,20,30,0\n")}},
+         {{"Pair", 0.50800001621246338, Inches(30)}}},
+        {"combination in millimetres", {{kCombo, Combo("1", "1", "1", "CP_INFO,1,0,Pair,T,0,600,1200.5,0\n")}},
+         {{"Pair", Millimetres(600), Millimetres(1200.5f)}}},
+        {"combination count 0, enabled", {{kCombo, Combo("1", "0", "0", "")}}, {}},
+        {"combination disabled, count 2",
+         {{kCombo, Combo("0", "1", "2", "CP_INFO,2,0,Second,T,0,3,4,0\nCP_INFO,1,0,First,T,0,1,2,0\n")}},
+         {{"First", Millimetres(1), Millimetres(2)}, {"Second", Millimetres(3), Millimetres(4)}}},
+        {"faulty combination", {{kCombo, Combo("1", "1", "2", "CP_INFO,1,0,Only,T,0,1,2,0\n")}}, {}},
+        {"units", {{kAmbulor, Ambulor("1", "METRIC", kTwoUnits)}},
+         {{"BeltA", Millimetres(1750), Millimetres(700)}, {"BeltB", Millimetres(60), Millimetres(20)}}},
+        {"units in inches", {{kAmbulor, Ambulor("1", "ENGLISH", kTwoUnits)}},
+         {{"BeltA", Inches(1750), Inches(700)}, {"BeltB", Inches(60), Inches(20)}}},
+        {"units disabled", {{kAmbulor, Ambulor("0", "METRIC", kTwoUnits)}}, {}},
+        {"faulty units", {{kAmbulor, Ambulor("1", "METRIC", AmbulorUnit(1, "BeltA", "1,2"))}}, {}},
+        {"all three files",
+         {{kAmbulor, Ambulor("1", "METRIC", kTwoUnits)},
+          {kCombo, Combo("1", "1", "1", "CP_INFO,1,0,Pair,T,0,5,6,0\n")},
+          {kTreadmill, "SETUP_TYPE 5\nX_DIMENSION 1\nY_DIMENSION 2\n"}},
+         {{"SIDE_BY_SIDE_TM", Inches(1), Inches(2)},
+          {"Pair", Millimetres(5), Millimetres(6)},
+          {"BeltA", Millimetres(1750), Millimetres(700)},
+          {"BeltB", Millimetres(60), Millimetres(20)}}},
+        {"a faulty file spoils only itself",
+         {{kAmbulor, Ambulor("1", "METRIC", kTwoUnits)},
+          {kCombo, "CP_COUNT,3\n"},
+          {kTreadmill, "SETUP_TYPE 4\n"}},
+         {{"TANDEM_TM", 0.0, 0.0},
+          {"BeltA", Millimetres(1750), Millimetres(700)},
+          {"BeltB", Millimetres(60), Millimetres(20)}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.plates, BuildFrom(c.files));
+    }
+}
+
+TEST(CustomPlateDefinitionsTest, ElementsAreGenericPlateDefinitions) {
+    KESUTest::TempFolder drive;
+    drive.Write(std::string("KESU/CFG/") + kTreadmill, "SETUP_TYPE 4\n");
+    const std::string savedRoot = WinPath::GetDriveRoot();
+    WinPath::SetDriveRoot(drive.Path().string());
+    BuildCustomPlateDefinitions();
+    WinPath::SetDriveRoot(savedRoot);
+
+    ASSERT_EQ(1, g_customPlateCount);
+    const VKESUGenericPlateDefinition generic;
+    EXPECT_EQ(generic.description, g_customPlateDefinitions[0].description);
+    EXPECT_EQ(generic.maker, g_customPlateDefinitions[0].maker);
+    EXPECT_EQ(generic.version, g_customPlateDefinitions[0].version);
+    EXPECT_EQ(generic.syncPort, g_customPlateDefinitions[0].syncPort);
+
+    // Building again replaces the list; with no file it is left empty.
+    BuildCustomPlateDefinitions();
+    EXPECT_EQ(0, g_customPlateCount);
+    EXPECT_EQ(nullptr, g_customPlateDefinitions);
+}
+
+TEST(CustomPlateDefinitionsTest, NamesKeepTheLowByteOfAtMostThirtyUnits) {
+    struct NameCase {
+        std::wstring wide;
+        std::string narrow;
+    };
+    const NameCase cases[] = {
+        {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+        {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+        {L"Caf\u00e9", "Caf\xe9"},
+        {L"Left\u0100Right", "Left"},
+        {L"A\u0141B", "A\x41" "B"},
+        {L"", ""},
+    };
+    for (const NameCase& c : cases) EXPECT_EQ(c.narrow, NarrowPlateName(c.wide.c_str()));
+}
+
+}  // namespace
