@@ -12,7 +12,7 @@ JOBS=$(nproc)
 # locales: the tests compile a locale with a decimal comma to prove that no
 # conversion depends on the process locale.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libboost-dev libboost-thread-dev
-          googletest libgtest-dev libgmock-dev locales)
+          googletest libgtest-dev libgmock-dev locales libboost-program-options-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -1,0 +1,346 @@
+#include "host/ExampleHost.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace KESUHost {
+
+using ZentuDigitalDevice::IDevice;
+using ZentuDigitalDevice::IParameterValue;
+using ZentuDigitalDevice::IResult;
+using ZentuDigitalDevice::ResultPtr;
+
+namespace {
+
+class Refusal final : public IResult {
+public:
+    explicit Refusal(std::string text) : text_(std::move(text)) {}
+    const char* GetText() const override { return text_.c_str(); }
+    void AddRef() override { ++references_; }
+    void Release() override {
+        if (--references_ == 0) delete this;
+    }
+
+private:
+    const std::string text_;
+    std::atomic<int> references_{1};
+};
+
+ResultPtr Refuse(const std::string& text) {
+    return ResultPtr(new Refusal(text));
+}
+
+// Keeps the bytes a value's SerialiseInto hands it: the host holds values
+// only as their images.
+class ImageTarget final : public IParameterValue {
+public:
+    std::vector<unsigned char> bytes;
+
+    uint32_t GetType() const override { return 0xFFFFFFFF; }
+    bool SerialiseInto(IParameterValue& target) const override {
+        return target.LoadFromBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    bool LoadFromBytes(const unsigned char* data, uint32_t size) override {
+        bytes.assign(data, data + size);
+        return true;
+    }
+    void SetFlag1(bool) override {}
+    bool GetFlag1() const override { return false; }
+    void SetFlag2(bool) override {}
+    bool GetFlag2() const override { return false; }
+    void SetFlag3(bool) override {}
+    bool GetFlag3() const override { return false; }
+    bool Equals(const IParameterValue&) const override { return false; }
+};
+
+// Empty when the value gives no image.
+std::vector<unsigned char> ImageOf(const IParameterValue* value) {
+    ImageTarget target;
+    if (value == nullptr || !value->SerialiseInto(target)) return {};
+    return target.bytes;
+}
+
+// The type tag leads every image, little-endian; -1 for an image too short to hold one.
+int64_t TypeOf(const std::vector<unsigned char>& image) {
+    if (image.size() < 4) return -1;
+    return int64_t(image[0]) | int64_t(image[1]) << 8 | int64_t(image[2]) << 16 | int64_t(image[3]) << 24;
+}
+
+std::string Text(const char* text) {
+    return text ? text : "";
+}
+
+}  // namespace
+
+std::string LevelName(int level) {
+    static const char* const names[] = {"trace", "info", "warning", "error"};
+    if (level >= 0 && level < 4) return names[level];
+    return "level " + std::to_string(level);
+}
+
+// ---- DeviceHost ---------------------------------------------------------------
+
+DeviceHost::DeviceHost(ExampleHost& host, uint32_t hostDeviceId, std::string instanceName, Definition definition,
+                       IDevice* device)
+    : host_(host),
+      hostDeviceId_(hostDeviceId),
+      instanceName_(std::move(instanceName)),
+      definition_(std::move(definition)),
+      device_(device) {
+    for (const Parameter& parameter : definition_.parameters) values_[parameter.name] = parameter;
+}
+
+ResultPtr DeviceHost::GetParameterValue(IParameterValue* into, const char* name, const char*) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    const auto held = values_.find(Text(name));
+    if (held == values_.end()) return Refuse("Unknown parameter " + Text(name));
+    const std::vector<unsigned char>& image = held->second.image;
+    if (into == nullptr || !into->LoadFromBytes(image.data(), static_cast<uint32_t>(image.size())))
+        return Refuse("Parameter " + Text(name) + " holds a value of another type");
+    return ResultPtr();
+}
+
+ResultPtr DeviceHost::SetParameterValue(const IParameterValue* value, const char* name, const char*) {
+    const std::vector<unsigned char> image = ImageOf(value);
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    if (TypeOf(image) < 0) return Refuse("Parameter value without an image");
+    Parameter& held = values_[Text(name)];
+    if (!held.image.empty() && TypeOf(held.image) != TypeOf(image))
+        return Refuse("Parameter " + Text(name) + " holds a value of another type");
+    held.name = Text(name);
+    held.image = image;
+    host_.Changed();
+    return ResultPtr();
+}
+
+uint32_t DeviceHost::GetChangedParameterCount() {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    answeredCount_ = static_cast<uint32_t>(changedIds_.size());
+    return answeredCount_;
+}
+
+ResultPtr DeviceHost::GetChangedParameterIds(const uint32_t*, uint64_t* ids, uint32_t* count) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    // The device made room for the count it was last answered; a change that
+    // came after that is answered next time.
+    const uint32_t n = std::min(answeredCount_, static_cast<uint32_t>(changedIds_.size()));
+    std::copy(changedIds_.begin(), changedIds_.begin() + n, ids);
+    changedIds_.erase(changedIds_.begin(), changedIds_.begin() + n);
+    *count = n;
+    answeredCount_ = 0;
+    return ResultPtr();
+}
+
+ResultPtr DeviceHost::WriteSamples(uint32_t, int64_t firstIndex, uint32_t sampleCount, const uint32_t*,
+                                   uint32_t outputCount, const float* values, uint32_t valueCount) {
+    if (outputCount != 3 || valueCount != sampleCount * 9 || values == nullptr)
+        return Refuse("Samples do not match the three outputs of three components");
+    Packet packet;
+    packet.firstIndex = firstIndex;
+    packet.sampleCount = sampleCount;
+    packet.values.assign(values, values + valueCount);
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    packets_.push_back(std::move(packet));
+    host_.Changed();
+    return ResultPtr();
+}
+
+void DeviceHost::NotifyStatusChanged() {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    ++statusNotifications_;
+    host_.Changed();
+}
+
+ResultPtr DeviceHost::SetRateDivisor(uint32_t divisor) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    stream_.rateDivisor = divisor;
+    return ResultPtr();
+}
+
+ResultPtr DeviceHost::DeclareSyncPort(const char* name, uint32_t, uint32_t, uint32_t, uint32_t, bool) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    stream_.syncPorts.push_back(Text(name));
+    return ResultPtr();
+}
+
+void DeviceHost::SetStreamMode(uint32_t mode) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    stream_.streamMode = mode;
+}
+
+ResultPtr DeviceHost::SetSamplesPerPacket(uint32_t samples) {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    stream_.samplesPerPacket = samples;
+    return ResultPtr();
+}
+
+bool DeviceHost::SetValue(const std::string& name, const IParameterValue& value) {
+    const std::vector<unsigned char> image = ImageOf(&value);
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    const auto held = values_.find(name);
+    if (held == values_.end() || TypeOf(held->second.image) != TypeOf(image)) return false;
+    held->second.image = image;
+    if (std::find(changedIds_.begin(), changedIds_.end(), held->second.id) == changedIds_.end())
+        changedIds_.push_back(held->second.id);
+    return true;
+}
+
+bool DeviceHost::ReadValue(const std::string& name, IParameterValue& into) const {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    const auto held = values_.find(name);
+    return held != values_.end() &&
+           into.LoadFromBytes(held->second.image.data(), static_cast<uint32_t>(held->second.image.size()));
+}
+
+std::vector<Packet> DeviceHost::Packets() const {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    return packets_;
+}
+
+size_t DeviceHost::PacketCount() const {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    return packets_.size();
+}
+
+void DeviceHost::ClearPackets() {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    packets_.clear();
+}
+
+int DeviceHost::StatusNotifications() const {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    return statusNotifications_;
+}
+
+StreamDeclaration DeviceHost::Stream() const {
+    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    return stream_;
+}
+
+// ---- ExampleHost ----------------------------------------------------------------
+
+ExampleHost::ExampleHost(std::ostream& log) : log_(log) {
+    const auto start = std::chrono::steady_clock::now();
+    clock_ = [start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+}
+
+ExampleHost::~ExampleHost() = default;
+
+void ExampleHost::Log(const char* text, int level) {
+    const std::string line = "[" + LevelName(level) + "] " + Text(text);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    log_ << line << '\n' << std::flush;
+    logLines_.push_back(line);
+    Changed();
+}
+
+uint32_t ExampleHost::GetBaseRate() {
+    return kBaseRate;
+}
+
+void ExampleHost::Unused2() {}
+
+double ExampleHost::GetTime() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return clock_();
+}
+
+ResultPtr ExampleHost::DefineDevice(const char* maker, const char* name, const char* version,
+                                    const char* description, const char* type, const char*, const char*) {
+    Definition definition;
+    definition.maker = Text(maker);
+    definition.name = Text(name);
+    definition.version = Text(version);
+    definition.description = Text(description);
+    definition.type = Text(type);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    definitions_.push_back(std::move(definition));
+    return ResultPtr();
+}
+
+ResultPtr ExampleHost::AddParameter(const char* name, const char*, const char*, const char*, bool,
+                                    const IParameterValue* value, uint64_t id) {
+    Parameter parameter;
+    parameter.name = Text(name);
+    parameter.id = id;
+    parameter.image = ImageOf(value);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (definitions_.empty()) return Refuse("No device is being defined");
+    if (TypeOf(parameter.image) < 0) return Refuse("Parameter value without an image");
+    definitions_.back().parameters.push_back(std::move(parameter));
+    return ResultPtr();
+}
+
+ResultPtr ExampleHost::SetSyncPort(const char* name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (definitions_.empty()) return Refuse("No device is being defined");
+    definitions_.back().syncPort = Text(name);
+    return ResultPtr();
+}
+
+ResultPtr ExampleHost::AddOutput(const char* name, uint32_t) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (definitions_.empty()) return Refuse("No device is being defined");
+    definitions_.back().outputs.push_back(Text(name) + ":");
+    return ResultPtr();
+}
+
+ResultPtr ExampleHost::AddComponent(const char* name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (definitions_.empty() || definitions_.back().outputs.empty()) return Refuse("No output is being defined");
+    definitions_.back().outputs.back() += " " + Text(name);
+    return ResultPtr();
+}
+
+void ExampleHost::Unused5() {}
+
+ResultPtr ExampleHost::Finish() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (definitions_.empty()) return Refuse("No device is being defined");
+    definitions_.back().finished = true;
+    return ResultPtr();
+}
+
+ResultPtr ExampleHost::InstantiateDevice(const char* maker, const char* definitionName, const char* version,
+                                         const char* instanceName, IDevice* device) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const auto found = std::find_if(definitions_.rbegin(), definitions_.rend(), [&](const Definition& d) {
+        return d.maker == Text(maker) && d.name == Text(definitionName) && d.version == Text(version);
+    });
+    if (found == definitions_.rend())
+        return Refuse("No definition " + Text(maker) + " " + Text(definitionName) + " " + Text(version));
+    if (device == nullptr) return Refuse("No device");
+    const uint32_t id = static_cast<uint32_t>(instances_.size() + 1);
+    instances_.emplace_back(new DeviceHost(*this, id, Text(instanceName), *found, device));
+    Changed();
+    return ResultPtr();
+}
+
+void ExampleHost::SetClock(std::function<double()> clock) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    clock_ = std::move(clock);
+}
+
+std::vector<Definition> ExampleHost::Definitions() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return definitions_;
+}
+
+std::vector<DeviceHost*> ExampleHost::Instances() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::vector<DeviceHost*> instances;
+    for (const auto& instance : instances_) instances.push_back(instance.get());
+    return instances;
+}
+
+std::vector<std::string> ExampleHost::LogLines() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return logLines_;
+}
+
+bool ExampleHost::WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::recursive_mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, condition);
+}
+
+}  // namespace KESUHost

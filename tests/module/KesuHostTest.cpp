@@ -1,0 +1,116 @@
+// The program kesu-host: a short capture on the shipped drive C: folder, its
+// help and its refusal of bad options.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/KesuHostProgram.h"
+#include "tests/module/ModuleFixture.h"
+
+namespace KESUTest {
+namespace {
+
+class KesuHostTest : public ModuleTest {};
+
+int RunInProcess(std::vector<const char*> arguments, std::string& out, std::string& err) {
+    arguments.insert(arguments.begin(), "kesu-host");
+    std::ostringstream outStream, errStream;
+    const int status =
+        KESUHost::RunKesuHost(static_cast<int>(arguments.size()), arguments.data(), outStream, errStream);
+    out = outStream.str();
+    err = errStream.str();
+    return status;
+}
+
+size_t LineCount(const std::string& text) {
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPlate) {
+    const std::string csv = (drive_.Path() / "samples.csv").string();
+    std::string out, err;
+    // The capture runs on the simulated library's own clock: a tenth of a
+    // second of real time. The hardware pauses are recorded, not waited out.
+    ASSERT_EQ(0, RunInProcess({"--seconds", "0.1", "--drive-c", KESU_EXAMPLE_DRIVE_C, "--csv", csv.c_str(), "--load",
+                      "250,0.125,-0.0625"},
+                     out, err))
+        << out << err;
+
+    EXPECT_NE(std::string::npos, out.find("Definitions announced: 24")) << out;
+    for (const char* custom : {"TANDEM_TM", "WALKWAY_2X", "BELT_UNIT"})
+        EXPECT_NE(std::string::npos, out.find(custom)) << custom;
+    EXPECT_NE(std::string::npos, out.find("Detected 2 plate devices")) << out;
+
+    // plate, definition, instance, packets, samples, first, last, gaps, repeats,
+    // mean Fz, peak Fz, mean CoP, load position.
+    const std::regex row(
+        R"(^(\d) +(\S+) +.* +(\d+) +(\d+) +(-?\d+) +(-?\d+) +0 +0 +250\.000 +250\.000 +0\.1250, -0\.0625 +0\.1250, -0\.0625$)");
+    std::istringstream lines(out);
+    std::string line;
+    std::vector<std::string> definitions;
+    size_t samples = 0;
+    while (std::getline(lines, line)) {
+        std::smatch match;
+        if (!std::regex_match(line, match, row)) continue;
+        definitions.push_back(match[2]);
+        const size_t packets = std::stoul(match[3]);
+        EXPECT_GE(packets, 7u) << line;
+        EXPECT_EQ(16 * packets, std::stoul(match[4])) << line;
+        EXPECT_EQ(std::stol(match[5]) + 16 * long(packets) - 1, std::stol(match[6])) << line;
+        samples += std::stoul(match[4]);
+    }
+    EXPECT_EQ((std::vector<std::string>{"Sorvik", "TANDEM_TM"}), definitions) << out;
+
+    std::ifstream written(csv);
+    std::stringstream content;
+    content << written.rdbuf();
+    EXPECT_EQ(1 + samples, LineCount(content.str()));
+    EXPECT_EQ(0u, content.str().find("plate,index,Fx,Fy,Fz,Mx,My,Mz,Cx,Cy,Cz\n"));
+}
+
+// The program itself, as a shell runs it: its exit status and its one line.
+int RunProgram(const std::string& arguments, std::string& out, std::string& err, const TempFolder& folder) {
+    const std::string outFile = (folder.Path() / "out.txt").string();
+    const std::string errFile = (folder.Path() / "err.txt").string();
+    const int status = std::system(
+        (std::string("'") + KESU_HOST_PROGRAM + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'")
+            .c_str());
+    std::ifstream o(outFile), e(errFile);
+    std::stringstream os, es;
+    os << o.rdbuf();
+    es << e.rdbuf();
+    out = os.str();
+    err = es.str();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(KesuHostTest, HelpListsTheOptionsAndABadOptionEndsWithOneLineAndStatusTwo) {
+    std::string out, err;
+    ASSERT_EQ(0, RunProgram("--help", out, err, drive_));
+    for (const char* option : {"--amplifiers", "--plate", "--rate", "--sync-mode", "--threshold", "--seconds",
+                               "--load", "--drive-c", "--csv"})
+        EXPECT_NE(std::string::npos, out.find(option)) << option;
+
+    const char* const bad[] = {"--bogus",         "--amplifiers 0",       "--amplifiers 9", "--rate x",
+                               "--rate 0",        "--load 1,2",           "--seconds -1",   "--sync-mode Sometimes",
+                               "--plate :10x20",  "--plate A:10",         "--amplifiers 1 --plate A --plate B",
+                               "stray"};
+    for (const char* arguments : bad) {
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(2, RunProgram(arguments, out, err, drive_));
+        EXPECT_EQ(1u, LineCount(err)) << err;
+        EXPECT_EQ(0u, err.find("kesu-host: ")) << err;
+        EXPECT_EQ("", out);
+    }
+}
+
+}  // namespace
+}  // namespace KESUTest
