@@ -100,7 +100,8 @@ bool Parse(int argc, const char* const argv[], Options& options, std::ostream& o
          "write every sample to this file: plate, index and the nine values");
 
     po::variables_map values;
-    po::store(po::command_line_parser(argc, argv).options(described).run(), values);
+    // No positional arguments: a stray word is an error, not ignored.
+    po::store(po::command_line_parser(argc, argv).options(described).positional({}).run(), values);
     if (values.count("help")) {
         out << "Usage: kesu-host [options]\n"
             << "Loads KESUplugin.kzm with simulated amplifiers, captures and prints what each plate measured.\n\n"
@@ -277,6 +278,8 @@ int Capture(const Options& options, std::ostream& out, std::ostream& err) {
     module.Initialise(&host);
     module.ProvideDeviceDefinitions(&host);
     PrintDefinitions(host.Definitions(), out);
+    // The log goes to another stream: keep the two in the order they happened.
+    out << std::flush;
     module.BeginDeviceInstantiation(&host);
 
     int status = 0;
@@ -304,6 +307,7 @@ int Capture(const Options& options, std::ostream& out, std::ostream& err) {
                        Sizes(plate->Of());
             plate->Device()->Connect(plate);
         }
+        out << std::flush;
         if (!ApplySettings(*placeholder, options)) {
             err << "kesu-host: the placeholder device lacks a common setting\n";
             status = 1;
