@@ -71,8 +71,10 @@ public:
     DeviceHost(const DeviceHost&) = delete;
     DeviceHost& operator=(const DeviceHost&) = delete;
 
-    // IDeviceHost: any thread. An unknown parameter, or a value of another
-    // type than the one held, is refused.
+    // IDeviceHost: the host thread, and the module's worker thread while it
+    // holds the module's device locks; each takes the host's mutex only. An
+    // unknown parameter, or a value of another type than the one held, is
+    // refused.
     ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into, const char* name,
                                                     const char* scope) override;
     ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue* value,
@@ -140,7 +142,8 @@ public:
     ExampleHost(const ExampleHost&) = delete;
     ExampleHost& operator=(const ExampleHost&) = delete;
 
-    // IHost: any thread.
+    // IHost: the host thread and the module's worker thread, which may hold
+    // the module's locks; each takes the host's mutex only.
     void Log(const char* text, int level) override;
     uint32_t GetBaseRate() override;
     void Unused2() override;
@@ -160,8 +163,10 @@ public:
     void Unused5() override;
     ZentuDigitalDevice::ResultPtr Finish() override;
 
-    // IDeviceFactory: any thread. Refused unless a definition of that maker,
-    // name and version was given; the new instance holds its values.
+    // IDeviceFactory: the host thread (placeholder device) and the module's
+    // worker thread under the placeholder device's lock (plate devices).
+    // Refused unless a definition of that maker, name and version was given;
+    // the new instance holds its values.
     ZentuDigitalDevice::ResultPtr InstantiateDevice(const char* maker, const char* definitionName,
                                                     const char* version, const char* instanceName,
                                                     ZentuDigitalDevice::IDevice* device) override;
