@@ -80,8 +80,8 @@ std::string LevelName(int level) {
 
 // ---- DeviceHost ---------------------------------------------------------------
 
-DeviceHost::DeviceHost(ExampleHost& host, uint32_t hostDeviceId, std::string instanceName, Definition definition,
-                       IDevice* device)
+DeviceHost::DeviceHost(ExampleHost& host, uint32_t hostDeviceId, std::string instanceName,
+                       Definition definition, IDevice* device)
     : host_(host),
       hostDeviceId_(hostDeviceId),
       instanceName_(std::move(instanceName)),
@@ -221,7 +221,9 @@ StreamDeclaration DeviceHost::Stream() const {
 
 ExampleHost::ExampleHost(std::ostream& log) : log_(log) {
     const auto start = std::chrono::steady_clock::now();
-    clock_ = [start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    clock_ = [start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
 }
 
 ExampleHost::~ExampleHost() = default;
@@ -287,7 +289,8 @@ ResultPtr ExampleHost::AddOutput(const char* name, uint32_t) {
 
 ResultPtr ExampleHost::AddComponent(const char* name) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (definitions_.empty() || definitions_.back().outputs.empty()) return Refuse("No output is being defined");
+    if (definitions_.empty() || definitions_.back().outputs.empty())
+        return Refuse("No output is being defined");
     definitions_.back().outputs.back() += " " + Text(name);
     return ResultPtr();
 }

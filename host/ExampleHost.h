@@ -75,22 +75,24 @@ public:
     // holds the module's device locks; each takes the host's mutex only. An
     // unknown parameter, or a value of another type than the one held, is
     // refused.
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into, const char* name,
-                                                    const char* scope) override;
+    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into,
+                                                    const char* name, const char* scope) override;
     ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue* value,
                                                     const char* name, const char* scope) override;
     uint32_t GetChangedParameterCount() override;
     ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t* selector, uint64_t* ids,
                                                          uint32_t* count) override;
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex, uint32_t sampleCount,
-                                               const uint32_t* outputIds, uint32_t outputCount,
-                                               const float* values, uint32_t valueCount) override;
+    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex,
+                                               uint32_t sampleCount, const uint32_t* outputIds,
+                                               uint32_t outputCount, const float* values,
+                                               uint32_t valueCount) override;
     void NotifyStatusChanged() override;
 
     // IStreamConfig: the host thread, inside the device's Start.
     ZentuDigitalDevice::ResultPtr SetRateDivisor(uint32_t divisor) override;
     ZentuDigitalDevice::ResultPtr DeclareSyncPort(const char* name, uint32_t kind, uint32_t window,
-                                                  uint32_t reservedA, uint32_t reservedB, bool enabled) override;
+                                                  uint32_t reservedA, uint32_t reservedB,
+                                                  bool enabled) override;
     void SetStreamMode(uint32_t mode) override;
     ZentuDigitalDevice::ResultPtr SetSamplesPerPacket(uint32_t samples) override;
 
@@ -151,10 +153,10 @@ public:
 
     // IDeviceDefinitionBuilder: the host thread, inside ProvideDeviceDefinitions.
     ZentuDigitalDevice::ResultPtr DefineDevice(const char* maker, const char* name, const char* version,
-                                               const char* description, const char* type, const char* addLabel,
-                                               const char* scope) override;
-    ZentuDigitalDevice::ResultPtr AddParameter(const char* name, const char* displayName, const char* description,
-                                               const char* group, bool flag,
+                                               const char* description, const char* type,
+                                               const char* addLabel, const char* scope) override;
+    ZentuDigitalDevice::ResultPtr AddParameter(const char* name, const char* displayName,
+                                               const char* description, const char* group, bool flag,
                                                const ZentuDigitalDevice::IParameterValue* value,
                                                uint64_t id) override;
     ZentuDigitalDevice::ResultPtr SetSyncPort(const char* name) override;

@@ -77,6 +77,7 @@ UsbAmpSim::Amplifier ScriptedAmplifier(const std::string& plate, int index) {
 // only the help was asked for.
 bool Parse(int argc, const char* const argv[], Options& options, std::ostream& out) {
     po::options_description described("kesu-host options");
+    // clang-format off
     described.add_options()
         ("help,h", "list the options and exit")
         ("amplifiers,n", po::value<int>(&options.amplifiers)->default_value(options.amplifiers),
@@ -98,13 +99,15 @@ bool Parse(int argc, const char* const argv[], Options& options, std::ostream& o
          "folder that stands for drive C: (sets KESU_DRIVE_C)")
         ("csv", po::value<std::string>(&options.csv),
          "write every sample to this file: plate, index and the nine values");
+    // clang-format on
 
     po::variables_map values;
     // No positional arguments: a stray word is an error, not ignored.
     po::store(po::command_line_parser(argc, argv).options(described).positional({}).run(), values);
     if (values.count("help")) {
         out << "Usage: kesu-host [options]\n"
-            << "Loads KESUplugin.kzm with simulated amplifiers, captures and prints what each plate measured.\n\n"
+            << "Loads KESUplugin.kzm with simulated amplifiers, captures and prints what each plate "
+               "measured.\n\n"
             << described;
         return false;
     }
@@ -120,12 +123,13 @@ bool Parse(int argc, const char* const argv[], Options& options, std::ostream& o
         options.syncMode != "Genlock")
         throw UsageError("unknown --sync-mode " + options.syncMode);
     char extra = 0;
-    if (std::sscanf(options.load.c_str(), "%f,%f,%f%c", &options.force, &options.loadX, &options.loadY, &extra) !=
-        3)
+    if (std::sscanf(options.load.c_str(), "%f,%f,%f%c", &options.force, &options.loadX, &options.loadY,
+                    &extra) != 3)
         throw UsageError("--load is FORCE,X,Y");
     for (int i = static_cast<int>(options.plates.size()); i < options.amplifiers; ++i)
         options.plates.push_back(i < 2 ? kDefaultPlates[i] : kDefaultPlates[0]);
-    for (int i = 0; i < options.amplifiers; ++i) options.scripted.push_back(ScriptedAmplifier(options.plates[i], i));
+    for (int i = 0; i < options.amplifiers; ++i)
+        options.scripted.push_back(ScriptedAmplifier(options.plates[i], i));
     return true;
 }
 

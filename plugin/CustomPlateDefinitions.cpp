@@ -35,10 +35,12 @@ void TakeTreadmill(CString& errors, std::vector<CustomPlateEntry>& entries) {
     TreadmillSupportSettings settings = {};
     const int result = TreadmillSupportRead().Read(L"C:\\KESU\\CFG\\TreadmillSupport.cfg", &settings, errors);
     if (result < 1 || settings.enabled == 0) return;
-    const char* name = settings.setupType == 4 ? "TANDEM_TM" : settings.setupType == 5 ? "SIDE_BY_SIDE_TM" : nullptr;
+    const char* name = settings.setupType == 4   ? "TANDEM_TM"
+                       : settings.setupType == 5 ? "SIDE_BY_SIDE_TM"
+                                                 : nullptr;
     if (name == nullptr) return;
-    entries.push_back({name, Metres(kMetresPerInch, settings.xDimension),
-                       Metres(kMetresPerInch, settings.yDimension)});
+    entries.push_back(
+        {name, Metres(kMetresPerInch, settings.xDimension), Metres(kMetresPerInch, settings.yDimension)});
 }
 
 void TakeCombinedPlatforms(CString& errors, std::vector<CustomPlateEntry>& entries) {
@@ -57,8 +59,8 @@ void TakeCombinedPlatforms(CString& errors, std::vector<CustomPlateEntry>& entri
 
 void TakeTreadmillUnits(CString& errors, std::vector<CustomPlateEntry>& entries) {
     std::unique_ptr<AmbulorRead> reader(new AmbulorRead);
-    if (reader->Read(L"C:\\KESU\\CFG\\Ambulor.cfg", errors) <= 0 || reader->version != 101 || !reader->enabled ||
-        reader->count <= 0)
+    if (reader->Read(L"C:\\KESU\\CFG\\Ambulor.cfg", errors) <= 0 || reader->version != 101 ||
+        !reader->enabled || reader->count <= 0)
         return;
     const float scale = reader->units == 0 ? kMetresPerInch : kMetresPerMillimetre;
     const int count = std::min<int>(reader->count, AmbulorRead::kMaxDevices);

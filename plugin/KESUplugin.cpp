@@ -25,9 +25,9 @@ void InstantiateSharedDevice() {
     // Set first and kept even when the host refuses: the device is offered once.
     g_sharedDeviceInstantiated = true;
     // The result goes unread: a refusal is neither logged nor retried.
-    g_deviceFactory->InstantiateDevice(g_sharedConfigDefinition.maker.c_str(), g_sharedConfigDefinition.name.c_str(),
-                                       g_sharedConfigDefinition.version.c_str(), kSharedDeviceInstanceName,
-                                       g_sharedDevice.get());
+    g_deviceFactory->InstantiateDevice(
+        g_sharedConfigDefinition.maker.c_str(), g_sharedConfigDefinition.name.c_str(),
+        g_sharedConfigDefinition.version.c_str(), kSharedDeviceInstanceName, g_sharedDevice.get());
 }
 
 }  // namespace

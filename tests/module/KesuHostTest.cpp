@@ -39,9 +39,9 @@ TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPla
     std::string out, err;
     // The capture runs on the simulated library's own clock: a tenth of a
     // second of real time. The hardware pauses are recorded, not waited out.
-    ASSERT_EQ(0, RunInProcess({"--seconds", "0.1", "--drive-c", KESU_EXAMPLE_DRIVE_C, "--csv", csv.c_str(), "--load",
-                      "250,0.125,-0.0625"},
-                     out, err))
+    ASSERT_EQ(0, RunInProcess({"--seconds", "0.1", "--drive-c", KESU_EXAMPLE_DRIVE_C, "--csv", csv.c_str(),
+                               "--load", "250,0.125,-0.0625"},
+                              out, err))
         << out << err;
 
     EXPECT_NE(std::string::npos, out.find("Definitions announced: 24")) << out;
@@ -99,9 +99,17 @@ TEST_F(KesuHostTest, HelpListsTheOptionsAndABadOptionEndsWithOneLineAndStatusTwo
                                "--load", "--drive-c", "--csv"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 
-    const char* const bad[] = {"--bogus",         "--amplifiers 0",       "--amplifiers 9", "--rate x",
-                               "--rate 0",        "--load 1,2",           "--seconds -1",   "--sync-mode Sometimes",
-                               "--plate :10x20",  "--plate A:10",         "--amplifiers 1 --plate A --plate B",
+    const char* const bad[] = {"--bogus",
+                               "--amplifiers 0",
+                               "--amplifiers 9",
+                               "--rate x",
+                               "--rate 0",
+                               "--load 1,2",
+                               "--seconds -1",
+                               "--sync-mode Sometimes",
+                               "--plate :10x20",
+                               "--plate A:10",
+                               "--amplifiers 1 --plate A --plate B",
                                "stray"};
     for (const char* arguments : bad) {
         SCOPED_TRACE(arguments);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,10 +20,9 @@ const char* const kMaker = "KESU";
 const char* const kPlaceholder = "Digital device common settings";
 const char* const kVersion = "V1.14";
 
-const std::vector<std::string> kModels = {"Tamsel", "Ruvo",    "Pasko",  "Merkan",   "Vell",
-                                          "Sorvik", "Dunmar",  "Halvost", "Jorkel",  "Brenox",
-                                          "Quistral", "Ostrun", "Femdal", "Carvo",   "Pilsant",
-                                          "Gemwick", "Trovane", "Nuvrel", "Oskel"};
+const std::vector<std::string> kModels = {
+    "Tamsel",   "Ruvo",   "Pasko",  "Merkan", "Vell",    "Sorvik",  "Dunmar",  "Halvost", "Jorkel", "Brenox",
+    "Quistral", "Ostrun", "Femdal", "Carvo",  "Pilsant", "Gemwick", "Trovane", "Nuvrel",  "Oskel"};
 
 std::vector<std::string> Lines(const std::string& command) {
     std::vector<std::string> lines;
@@ -53,10 +53,11 @@ TEST(ModuleFileTest, ExportsExactlyTheSixEntryPointsAndNeedsOnlyItsNeighbours) {
 
     // The system's C and C++ runtime, Boost, the two stand-ins for Windows
     // and the vendor library, and a sanitizer runtime in those builds.
-    const std::vector<std::string> allowed = {"libc.so",        "libm.so",      "libstdc++.so", "libgcc_s.so",
-                                              "ld-linux",       "libboost_",    "libwin32.so",  "libKESUUSBDevice.so",
-                                              "libasan.so",     "libubsan.so",  "libtsan.so",   "libpthread.so",
-                                              "libdl.so"};
+    const std::vector<std::string> allowed = {
+        "libc.so",    "libm.so",     "libstdc++.so", "libgcc_s.so",
+        "ld-linux",   "libboost_",   "libwin32.so",  "libKESUUSBDevice.so",
+        "libasan.so", "libubsan.so", "libtsan.so",   "libpthread.so",
+        "libdl.so"};
     int needed = 0;
     for (const std::string& line : Lines("objdump -p '" + file + "'")) {
         if (line.find("NEEDED") == std::string::npos) continue;
@@ -112,8 +113,10 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
         {"all three files",
          {{"Ambulor.cfg",
            "COUNT,1\nENABLED,1\nAMBULOR,1,UNIT_1,700,1750,0\nAMP,1,LEFT,0,L\nAMP,1,RIGHT,0,R\n"
-           "SENSOR,1,LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\nSENSOR,1,RIGHT,B,S,0,0,0\n"},
-          {"CombinationPlatform.cfg", "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
+           "SENSOR,1,LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\nSENSOR,1,RIGHT,B,S,0,"
+           "0,0\n"},
+          {"CombinationPlatform.cfg",
+           "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
           {"TreadmillSupport.cfg", "SETUP_TYPE 5\n"}},
          {"SIDE_BY_SIDE_TM", "PAIR_A", "PAIR_B", "UNIT_1"}},
     };
@@ -193,7 +196,8 @@ TEST_F(ExportsTest, ThePlaceholderDeviceIsInstantiatedOnceAndOnlyWhenItCanBe) {
 }
 
 TEST_F(ExportsTest, TheNewerFactoryReachesThePlaceholderDevice) {
-    UsbAmpSim::SetAmplifiers({ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("Dunmar", "", "", 2)});
+    UsbAmpSim::SetAmplifiers(
+        {ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("Dunmar", "", "", 2)});
     FakeHost a, b;
     KESUHost::PluginModule& module = Load();
     module.Initialise(&a);

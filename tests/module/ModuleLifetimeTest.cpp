@@ -17,7 +17,8 @@ class LifetimeTest : public ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        UsbAmpSim::SetAmplifiers({ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("Dunmar", "", "", 2)});
+        UsbAmpSim::SetAmplifiers(
+            {ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("Dunmar", "", "", 2)});
     }
 
     // The definitions a fresh builder is given now.
