@@ -1,5 +1,7 @@
 // The hardware commands: each body's guard, pause, library calls, log lines
 // and state report; the single pending stop; zeroing on the caller's thread.
+#include <atomic>
+#include <boost/thread/barrier.hpp>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -309,6 +311,63 @@ TEST_F(CommandTest, EveryStopAskedForAfterTheLastOneRanIsQueued) {
         ASSERT_FALSE(service->IsStopPending()) << "round " << round;
         ASSERT_EQ(CallsNamed("fmBroadcastStop").size(), static_cast<size_t>(round));
     }
+}
+
+// Start and Stop from two host threads at once, with the worker kept busy so
+// that whatever they queue waits: a Stop that slips in between a Start's flag
+// change and its queueing would leave the flag set with the start queued last,
+// and the host's next Stop would be swallowed. The second thread asks again and
+// again while the Start is under way, so that it meets that moment.
+TEST_F(CommandTest, TheLastStopAskedForIsTheLibrarysLastBroadcastWhateverTheRace) {
+    constexpr int kRounds = 2000;
+    Detect();
+    boost::barrier meet(3);
+    std::atomic<bool> started{false};
+    std::atomic<bool> over{false};
+    std::thread starter([&] {
+        for (;;) {
+            meet.wait();
+            if (over) return;
+            service->Start();
+            started = true;
+            meet.wait();
+        }
+    });
+    std::thread stopper([&] {
+        for (;;) {
+            meet.wait();
+            if (over) return;
+            do service->Stop();
+            while (!started);
+            meet.wait();
+        }
+    });
+
+    int failedRound = 0;
+    for (int round = 1; round <= kRounds && !failedRound; ++round) {
+        ClearRecords();
+        Gate& gate = NewGate();
+        service->Enqueue(gate.Command());
+        if (!gate.WaitUntilArrived()) failedRound = round;
+        started = false;
+        meet.wait();
+        meet.wait();
+        service->Stop();
+        gate.Open();
+        if (!Drain()) failedRound = round;
+
+        std::vector<std::string> broadcasts;
+        for (const std::string& call : DescribedCalls())
+            if (call == "fmBroadcastStart()" || call == "fmBroadcastStop()") broadcasts.push_back(call);
+        if (broadcasts.empty() || broadcasts.back() != "fmBroadcastStop()" || service->IsRunning() ||
+            service->IsStopPending())
+            failedRound = round;
+    }
+    over = true;
+    meet.wait();
+    starter.join();
+    stopper.join();
+    EXPECT_EQ(failedRound, 0) << "the amplifiers ran on after the last stop in round " << failedRound;
 }
 
 TEST_F(CommandTest, ZeroWhileNotRunningDoesNothing) {
