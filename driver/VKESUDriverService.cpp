@@ -58,11 +58,12 @@ struct DownloadOutcome {
 // fmPeloraDownloadCalFile's answer when it did not start the download.
 const DownloadOutcome kRefusedDownloads[] = {
     {1, LogLevel::kWarning, "Platform %s is not an Pelora platform", DownloadOutcome::kSerial},
-    {2, LogLevel::kWarning, "Signal conditioner %d thinks it's an Pelora but it isn't", DownloadOutcome::kDevice},
+    {2, LogLevel::kWarning, "Signal conditioner %d thinks it's an Pelora but it isn't",
+     DownloadOutcome::kDevice},
     {3, LogLevel::kWarning, "Can't find Pelora BCF on the system for %s", DownloadOutcome::kSerial},
 };
-const DownloadOutcome kUnknownRefusal{-1, LogLevel::kWarning, "Unable to download Pelora BCF for unknown reasons",
-                                      DownloadOutcome::kNothing};
+const DownloadOutcome kUnknownRefusal{
+    -1, LogLevel::kWarning, "Unable to download Pelora BCF for unknown reasons", DownloadOutcome::kNothing};
 
 // What ended the polls of a started download: the first answer that was not
 // busy, or busy still at the last poll.
@@ -76,7 +77,8 @@ const DownloadOutcome kFailedDownload{-1, LogLevel::kWarning, "Pelora BCF downlo
                                       DownloadOutcome::kSerial};
 
 template <size_t N>
-const DownloadOutcome& OutcomeOf(int answer, const DownloadOutcome (&table)[N], const DownloadOutcome& otherwise) {
+const DownloadOutcome& OutcomeOf(int answer, const DownloadOutcome (&table)[N],
+                                 const DownloadOutcome& otherwise) {
     for (const DownloadOutcome& outcome : table)
         if (outcome.answer == answer) return outcome;
     return otherwise;
@@ -418,7 +420,8 @@ VKESUDriverService::VDeviceInfo VKESUDriverService::ReadDevice(int index) {
     fmGetPlatformLengthAndWidth(length, width);
     device.platformLength = TextOf(length, sizeof length);
     device.platformWidth = TextOf(width, sizeof width);
-    Log(str(format("::fmGetPlatformLengthAndWidth() -> %s, %s") % device.platformLength % device.platformWidth),
+    Log(str(format("::fmGetPlatformLengthAndWidth() -> %s, %s") % device.platformLength %
+            device.platformWidth),
         trace);
 
     device.deviceIndex = static_cast<uint32_t>(index);
@@ -478,7 +481,8 @@ void VKESUDriverService::DoSetAcquisitionRate(uint32_t rate) {
 void VKESUDriverService::DoSetGenlockMode(bool on) {
     const int mode = on ? 1 : 0;
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    PauseCallTrace({{[mode] { fmBroadcastGenlock(mode); }, str(format("::fmBroadcastGenlockMode(%d)") % mode)}});
+    PauseCallTrace(
+        {{[mode] { fmBroadcastGenlock(mode); }, str(format("::fmBroadcastGenlockMode(%d)") % mode)}});
 }
 
 void VKESUDriverService::DoStart() {

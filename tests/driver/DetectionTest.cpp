@@ -1,8 +1,10 @@
 // Detection: counting the amplifiers, calibration download, identity reading,
 // the settle pauses and what the callbacks receive.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -491,6 +493,71 @@ TEST_F(DetectionTest, ADetectionHoldsTheStateMutexFromItsStartThroughItsIdentity
     ASSERT_EQ(zeros.size(), 1u);
     EXPECT_NE(zeros[0].threadId, worker);
 }
+
+// Where a detection fails before its callback: the host's log throwing at a
+// chosen line (under the state mutex or not), or a settle pause failing.
+struct Failure {
+    const char* name;
+    const char* line;   // the log line that throws; null: none
+    bool settleThrows;  // the worker's 500 ms settle pause throws
+};
+
+void PrintTo(const Failure& f, std::ostream* out) {
+    *out << f.name;
+}
+
+class DetectionFailureTest : public DriverTest, public ::testing::WithParamInterface<Failure> {};
+
+// The start-up stopped the amplifiers, so the detection ends with running
+// false and the state callback told; the detection callback, which would get
+// records half read, is not called; the worker and the state mutex go on.
+TEST_P(DetectionFailureTest, AFailureBeforeTheCallbackStillEndsNotRunningAndSkipsTheCallback) {
+    const Failure& failure = GetParam();
+    CreateService(&throwingLog);
+    UsbAmpSim::SetAmplifiers({Plate(0), Plate(1)});
+    UsbAmpSim::SetCalibrationCheck({1});
+    WatchState();
+    StartStreaming();
+    ClearRecords();
+
+    if (failure.line) throwingLog.ThrowAt(failure.line);
+    const DWORD worker = Worker();
+    if (failure.settleThrows)
+        recorder.SetPauseCallback([worker](DWORD ms) {
+            if (GetCurrentThreadId() == worker && ms == 500u)
+                throw std::runtime_error("the settle pause failed");
+        });
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    service->DetectDevices(
+        [called](Service::VDllInitInfo, std::vector<Service::VDeviceInfo>) { *called = true; });
+    ASSERT_TRUE(Drain());
+    recorder.SetPauseCallback(nullptr);
+    service->SetAcquisitionRate(900);
+    ASSERT_TRUE(Drain());
+
+    EXPECT_FALSE(*called);
+    EXPECT_THAT(StateValues(), ElementsAre(false));
+    EXPECT_EQ(StateReports().at(0).threadId, worker);
+    EXPECT_FALSE(service->IsRunning());
+    std::vector<std::string> errors;
+    for (const std::string& line : Log())
+        if (line.rfind("3 ", 0) == 0) errors.push_back(line);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_THAT(errors[0], ::testing::HasSubstr(failure.line ? failure.line : "the settle pause failed"));
+    EXPECT_EQ(Log().back(), "0 ::fmBroadcastAcquisitionRate(900)");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DetectionFailureTest,
+    ::testing::Values(Failure{"RepeatedStartUpsStop", "::fmBroadcastStop()", false},
+                      Failure{"Init", "::fmDLLInit()", false},
+                      Failure{"DeviceCount", "::fmDLLGetDeviceCount() -> 2", false},
+                      Failure{"CalibrationDownload", "fmPeloraDownloadCalFile() called for platform PS-1",
+                              false},
+                      // The second record is half read; the first is whole.
+                      Failure{"SecondIdentity", "::fmGetAmplifierSerialNumber() -> AS-1", false},
+                      Failure{"SettlePause", nullptr, true}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
 class DeviceCountTest : public DriverTest, public ::testing::WithParamInterface<int32_t> {};
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@ namespace KESUTest {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -208,23 +210,6 @@ TEST_F(WorkerTest, CommandsQueuedBeforeTheDestructorAllRunInOrderFirst) {
     EXPECT_THAT(threads, ElementsAre(worker, worker, worker));
 }
 
-// A post to a thread that has no message queue yet is dropped, so the worker
-// must own one before the constructor returns; many rounds give a late queue
-// its chance to lose the command. The first round takes the service SetUp has
-// just made: destroyed unchecked, one whose worker makes its queue late would
-// lose the quit message too and hang instead of failing.
-TEST_F(WorkerTest, ACommandQueuedRightAfterConstructionIsNeverLost) {
-    for (int round = 0; round < 100; ++round) {
-        if (round > 0) {
-            service.reset();
-            CreateService();
-        }
-        auto ran = std::make_shared<Signal>();
-        service->Enqueue([ran] { ran->Raise(); });
-        ASSERT_TRUE(ran->Wait()) << "round " << round;
-    }
-}
-
 // A message that means nothing to the worker, so a post that arrives changes nothing.
 constexpr UINT kMeaningless = WM_USER + 108;
 
@@ -237,17 +222,20 @@ void WaitForQueue(DWORD worker) {
         std::this_thread::yield();
 }
 
-// The same promise with nothing between the constructor's return and the
-// post, and no command round trip per round.
-TEST_F(WorkerTest, TheWorkersQueueTakesAPostTheMomentTheConstructorReturns) {
-    for (int round = 0; round < 1000; ++round) {
-        if (round > 0) {
-            service.reset();
-            CreateService();
-        }
+// A post to a thread that has no message queue yet is dropped, so the worker
+// must own one before the constructor returns; many rounds give a late queue
+// its chance. Each round posts with nothing between the constructor's return
+// and the post, then checks that a command queued at once runs. The first
+// round takes the service SetUp has just made.
+TEST_F(WorkerTest, TheWorkersQueueTakesPostsAndCommandsTheMomentTheConstructorReturns) {
+    for (int round = 0; round < 300; ++round) {
+        if (round > 0) CreateService();
         const bool taken = PostThreadMessageW(Worker(), kMeaningless, 0, 0) != FALSE;
         if (!taken) WaitForQueue(Worker());
         ASSERT_TRUE(taken) << "round " << round;
+        auto ran = std::make_shared<Signal>();
+        service->Enqueue([ran] { ran->Raise(); });
+        ASSERT_TRUE(ran->Wait()) << "round " << round;
     }
     EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
     EXPECT_THAT(host.LogLines(), IsEmpty());
@@ -298,6 +286,61 @@ TEST_F(WorkerTest, DestructionAfterASuccessfulStartUpStopsAndShutsTheLibraryDown
     EXPECT_FALSE(UsbAmpSim::WaitUntilStreaming(std::chrono::milliseconds(0)));
 }
 
+// What fails in the destructor, which the host calls while it unloads the
+// module, must not leave it: it is logged, and the library is still stopped
+// and shut down.
+struct ShutdownFailure {
+    const char* name;
+    bool pausesThrow;          // every pause of the releasing thread
+    const char* throwingLine;  // the log lines that begin so throw; null: none
+    std::vector<std::string> logged;
+};
+
+void PrintTo(const ShutdownFailure& f, std::ostream* out) {
+    *out << f.name;
+}
+
+class ShutdownFailureTest : public WorkerTest, public ::testing::WithParamInterface<ShutdownFailure> {};
+
+TEST_P(ShutdownFailureTest, TheDestructorLogsItAndStillShutsTheLibraryDown) {
+    const ShutdownFailure& failure = GetParam();
+    CreateService(&throwingLog);
+    StartStreaming();
+    ClearRecords();
+    const DWORD releaser = GetCurrentThreadId();
+    if (failure.pausesThrow)
+        recorder.SetPauseCallback([releaser](DWORD ms) {
+            if (GetCurrentThreadId() == releaser)
+                throw std::runtime_error("pause of " + std::to_string(ms) + " failed");
+        });
+    if (failure.throwingLine) throwingLog.ThrowAt(failure.throwingLine, -1);
+    service.reset();
+
+    EXPECT_THAT(DescribedCalls(), ElementsAre("fmBroadcastStop()", "fmDLLShutDown()"));
+    EXPECT_THAT(Log(), ElementsAreArray(failure.logged));
+    EXPECT_THAT(recorder.Milliseconds(), ElementsAre(250u, 250u, 500u));
+    EXPECT_FALSE(UsbAmpSim::WaitUntilStreaming(std::chrono::milliseconds(0)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ShutdownFailureTest,
+    ::testing::Values(
+        ShutdownFailure{
+            "Pauses",
+            true,
+            nullptr,
+            {"3 KESU driver shutdown caught an exception: pause of 250 failed",
+             "3 KESU driver shutdown caught an exception: pause of 250 failed", "0 ::fmDLLShutDown",
+             "3 KESU driver shutdown caught an exception: pause of 500 failed"}},
+        ShutdownFailure{
+            "Log",
+            false,
+            "::fmDLLShutDown",
+            {"3 KESU driver shutdown caught an exception: the host's log failed at ::fmDLLShutDown"}},
+        // The failure cannot be told either: nothing more is written.
+        ShutdownFailure{"PausesAndLog", true, "", {}}),
+    [](const ::testing::TestParamInfo<ShutdownFailure>& info) { return std::string(info.param.name); });
+
 TEST_F(WorkerTest, AnExceptionFromACommandIsLoggedAsAnErrorAndTheWorkerGoesOn) {
     service->Enqueue([] { throw std::runtime_error("command broke"); });
     service->Enqueue([] { throw 42; });
@@ -310,6 +353,19 @@ TEST_F(WorkerTest, AnExceptionFromACommandIsLoggedAsAnErrorAndTheWorkerGoesOn) {
     EXPECT_EQ(errors[0].threadId, Worker());
     EXPECT_EQ(errors[1].threadId, Worker());
     EXPECT_EQ(CallsNamed("fmBroadcastAcquisitionRate").size(), 1u);
+}
+
+// The worker's last resort: an exception from the host's log while it logs
+// the one it caught must end neither the worker nor the process.
+TEST_F(WorkerTest, AHostLogThatFailsWhileAnExceptionIsLoggedLeavesTheWorkerRunning) {
+    CreateService(&throwingLog);
+    throwingLog.ThrowAt("KESU driver worker", -1);
+    service->Enqueue([] { throw std::runtime_error("command broke"); });
+    service->Enqueue([] { throw 42; });
+    service->SetAcquisitionRate(700);
+    ASSERT_TRUE(Drain());
+
+    EXPECT_THAT(Log(), ElementsAre("0 ::fmBroadcastAcquisitionRate(700)"));
 }
 
 TEST_F(WorkerTest, AnExceptionFromTheStateCallbackIsLoggedAndTheStateMutexIsFree) {
