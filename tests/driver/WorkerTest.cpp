@@ -104,6 +104,7 @@ TEST_F(WorkerTest, ADataMessageDrainsEveryReadyBlockToTheCallbackUncopied) {
     WatchData();
     StartStreaming();
     ClearRecords();
+    UsbAmpSim::RecordDataTransfers(true);
 
     // The worker is kept busy so that all three blocks wait for the first message.
     Gate& gate = NewGate();
@@ -143,7 +144,7 @@ TEST_F(WorkerTest, WithoutADataCallbackReadyBlocksAreStillDrained) {
     HandOver(3.0f);
     gate.Open();
     ASSERT_TRUE(Drain());
-    EXPECT_EQ(CallsNamed("fmDLLTransferFloatData").size(), 6u);
+    EXPECT_EQ(UsbAmpSim::DataTransfers(), 6u);
 
     // Nothing of the three is left in the library: a callback set now gets
     // only the block handed over after it.

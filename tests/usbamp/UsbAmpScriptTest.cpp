@@ -8,6 +8,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <string>
 #include <thread>
 #include <tuple>
 
@@ -206,6 +207,63 @@ TEST_F(UsbAmpScriptTest, EveryCallIsRecordedWithItsArgumentsSelectionAndThread) 
     fmBroadcastZero();
     ASSERT_EQ(1u, Calls().size());
     EXPECT_EQ("fmBroadcastZero", Calls()[0].function);
+}
+
+// The data transfer runs once or twice per block: always counted, recorded
+// only on request, and held like any other call either way, since tests feed
+// blocks in lock-step by holding it.
+TEST_F(UsbAmpScriptTest, DataTransfersAreCountedRecordedOnRequestAndHeldEitherWay) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue takes the announcements
+    fmDLLPostDataReadyMessages(1);
+    fmDLLPostUserThreadMessages(GetCurrentThreadId());
+    fmBroadcastStart();
+    ClearCalls();
+    float* block = nullptr;
+
+    for (bool recorded : {false, true, false}) {
+        SCOPED_TRACE(recorded);
+        RecordDataTransfers(recorded);
+        ClearCalls();
+        ASSERT_TRUE(HandOverBlock(std::vector<float>(128, 7.0f)));
+        HoldCall("fmDLLTransferFloatData");
+        std::atomic<int> answer{-1};
+        std::atomic<uint32_t> caller{0};
+        auto held = onItsOwnThread([&] {
+            caller = GetCurrentThreadId();
+            float* fetched = nullptr;
+            answer = fmDLLTransferFloatData(&fetched);
+        });
+        ASSERT_TRUE(WaitUntilHeld(kSafetyNet));
+        EXPECT_EQ(-1, answer);
+        ReleaseHeldCall();
+        ASSERT_TRUE(returns(held));
+        EXPECT_EQ(1, answer);
+        EXPECT_EQ(0, fmDLLTransferFloatData(&block));
+        fmBroadcastZero();
+
+        EXPECT_EQ(2u, DataTransfers());
+        std::vector<std::string> functions;
+        for (const Call& call : Calls()) functions.push_back(call.function);
+        if (recorded) {
+            const std::vector<Call> calls = Calls();
+            ASSERT_EQ(3u, calls.size());
+            EXPECT_EQ(caller, calls[0].threadId);
+            EXPECT_EQ(GetCurrentThreadId(), calls[1].threadId);
+            EXPECT_EQ((std::vector<std::string>{"fmDLLTransferFloatData", "fmDLLTransferFloatData",
+                                                "fmBroadcastZero"}),
+                      functions);
+        } else {
+            EXPECT_EQ(std::vector<std::string>{"fmBroadcastZero"}, functions);
+        }
+    }
+    ClearCalls();
+    EXPECT_EQ(0u, DataTransfers());
+    fmDLLTransferFloatData(&block);
+    Reset();
+    EXPECT_EQ(0u, DataTransfers());
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
 }
 
 TEST_F(UsbAmpScriptTest, CallsFromManyThreadsAreAllRecordedInEachThreadsOrder) {
