@@ -323,20 +323,17 @@ TEST_F(CommandTest, TheLastStopAskedForIsTheLibrarysLastBroadcastWhateverTheRace
     Detect();
     boost::barrier meet(3);
     std::atomic<bool> started{false};
-    std::atomic<bool> over{false};
     std::thread starter([&] {
-        for (;;) {
+        for (int round = 0; round < kRounds; ++round) {
             meet.wait();
-            if (over) return;
             service->Start();
             started = true;
             meet.wait();
         }
     });
     std::thread stopper([&] {
-        for (;;) {
+        for (int round = 0; round < kRounds; ++round) {
             meet.wait();
-            if (over) return;
             do service->Stop();
             while (!started);
             meet.wait();
@@ -344,27 +341,24 @@ TEST_F(CommandTest, TheLastStopAskedForIsTheLibrarysLastBroadcastWhateverTheRace
     });
 
     int failedRound = 0;
-    for (int round = 1; round <= kRounds && !failedRound; ++round) {
+    for (int round = 1; round <= kRounds; ++round) {
         ClearRecords();
         Gate& gate = NewGate();
         service->Enqueue(gate.Command());
-        if (!gate.WaitUntilArrived()) failedRound = round;
+        const bool busy = gate.WaitUntilArrived();
         started = false;
         meet.wait();
         meet.wait();
         service->Stop();
         gate.Open();
-        if (!Drain()) failedRound = round;
-
+        const bool drained = Drain();
         std::vector<std::string> broadcasts;
         for (const std::string& call : DescribedCalls())
             if (call == "fmBroadcastStart()" || call == "fmBroadcastStop()") broadcasts.push_back(call);
-        if (broadcasts.empty() || broadcasts.back() != "fmBroadcastStop()" || service->IsRunning() ||
-            service->IsStopPending())
-            failedRound = round;
+        const bool stopped = !broadcasts.empty() && broadcasts.back() == "fmBroadcastStop()" &&
+                             !service->IsRunning() && !service->IsStopPending();
+        if (!failedRound && !(busy && drained && stopped)) failedRound = round;
     }
-    over = true;
-    meet.wait();
     starter.join();
     stopper.join();
     EXPECT_EQ(failedRound, 0) << "the amplifiers ran on after the last stop in round " << failedRound;
