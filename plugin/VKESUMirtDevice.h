@@ -83,6 +83,7 @@ public:
     uint32_t sampleRate;
     int64_t startCounter;
     int64_t wrapOffset;
+    // -1 until the first block of a capture, so that no counter counts as a wrap.
     int64_t lastCounter;
     double dataThreshold;
 };
