@@ -27,8 +27,8 @@ public:
     ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override {
         return {};
     }
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t, int64_t firstIndex, uint32_t, const uint32_t*, uint32_t,
-                                               const float* values, uint32_t) override {
+    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t, int64_t firstIndex, uint32_t, const uint32_t*,
+                                               uint32_t, const float* values, uint32_t) override {
         ++writes;
         lastIndex = firstIndex;
         lastValue = values[143];

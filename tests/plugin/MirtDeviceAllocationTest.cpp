@@ -35,40 +35,72 @@ void* AllocateOrThrow(std::size_t size, std::size_t alignment = 0) {
 }  // namespace
 
 // Every form, so that each delete frees what the matching new took from malloc.
-void* operator new(std::size_t n) { return AllocateOrThrow(n); }
-void* operator new[](std::size_t n) { return AllocateOrThrow(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void* operator new(std::size_t n, std::align_val_t a) { return AllocateOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return AllocateOrThrow(n, static_cast<std::size_t>(a)); }
+void* operator new(std::size_t n) {
+    return AllocateOrThrow(n);
+}
+void* operator new[](std::size_t n) {
+    return AllocateOrThrow(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return Allocate(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return Allocate(n);
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    return AllocateOrThrow(n, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    return AllocateOrThrow(n, static_cast<std::size_t>(a));
+}
 void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
     return Allocate(n, static_cast<std::size_t>(a));
 }
 void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
     return Allocate(n, static_cast<std::size_t>(a));
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace {
 
-// A host that keeps nothing, so that only the device could allocate.
-class CountingHost : public ZentuDigitalDevice::IHost, public ZentuDigitalDevice::IDeviceHost {
+// A device host that keeps nothing, so that only the device could allocate.
+class CountingHost : public ZentuDigitalDevice::IDeviceHost {
 public:
-    void Log(const char*, int) override {}
-    uint32_t GetBaseRate() override { return 1000; }
-    void Unused2() override {}
-    double GetTime() override { return 0.0; }
     ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*,
                                                     const char*) override {
         return {};
@@ -106,7 +138,7 @@ TEST(MirtDeviceAllocationTest, TransferDataAllocatesNothing) {
     record.deviceIndex = 3;
     CountingHost host;
     auto device = std::make_unique<KESU::VKESUMirtDevice>(1000, record, KESU::VKESUGenericPlateDefinition(),
-                                                          &host, nullptr);
+                                                          nullptr, nullptr);
     device->Connect(&host);
     std::vector<float> block(16 * 4 * 8, 5.0f);
     for (size_t s = 0; s < 16; ++s) block[(s * 4 + 3) * 8 + 3] = -300.0f;

@@ -9,14 +9,15 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <boost/thread/locks.hpp>
 
-#include "plugin/VKESUMirtDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
+#include "plugin/VKESUMirtDevice.h"
 #include "sdk/ModuleHost.h"
 #include "tests/plugin/DescribedValue.h"
 #include "tests/support/FakeHost.h"
@@ -44,6 +45,12 @@ std::vector<uint32_t> BitsOf(const float* values, size_t count) {
     std::vector<uint32_t> bits;
     for (size_t i = 0; i < count; ++i) bits.push_back(Bits(values[i]));
     return bits;
+}
+
+// Every parameter case prints as its name.
+template <class Case>
+auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
+    return os << c.name;
 }
 
 // The forms a sample above the threshold takes when the origin is 0.
@@ -118,10 +125,14 @@ TEST_P(MirtOriginTest, OriginIsInSinglePrecisionAndTheHostIsShownItWidened) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offsets, MirtOriginTest,
-    testing::Values(OriginCase{"Inches123", {1, 2, 3}, {Bits(0.0254f), Bits(0.0508f), Bits(-0.0762f)},
+    testing::Values(OriginCase{"Inches123",
+                               {1, 2, 3},
+                               {Bits(0.0254f), Bits(0.0508f), Bits(-0.0762f)},
                                {-0.025399999693036079, 0.050799999386072159, 0.076200000941753387}},
                     // 7.5 x 0.0254 comes out one float lower in single than in double precision.
-                    OriginCase{"FactorHeldAsFloat", {7.5f, -0.25f, 0}, {0x3e43126e, 0xbbd013a9, 0x80000000},
+                    OriginCase{"FactorHeldAsFloat",
+                               {7.5f, -0.25f, 0},
+                               {0x3e43126e, 0xbbd013a9, 0x80000000},
                                {-0.19049999117851257, -0.0063499999232590199, 0.0}}),
     [](const testing::TestParamInfo<OriginCase>& info) { return std::string(info.param.name); });
 
@@ -138,12 +149,11 @@ TEST_F(MirtDeviceTest, ConstructionLogsAndCopiesTheIdentityIntoItsOwnDefinition)
     EXPECT_EQ("BD", device.name);
     EXPECT_EQ("Trigger In", device.plateDefinition.syncPort);
     const VKESUGenericPlateDefinition& own = device.plateDefinition;
-    EXPECT_THAT((std::vector<std::string>{own.amplifierModel.value.GetValue(),
-                                          own.amplifierSerial.value.GetValue(),
-                                          own.platformModel.value.GetValue(),
-                                          own.platformSerial.value.GetValue(),
-                                          own.firmwareVersion.value.GetValue()}),
-                ElementsAre("A", "B", "C", "D", "F"));
+    EXPECT_THAT(
+        (std::vector<std::string>{own.amplifierModel.value.GetValue(), own.amplifierSerial.value.GetValue(),
+                                  own.platformModel.value.GetValue(), own.platformSerial.value.GetValue(),
+                                  own.firmwareVersion.value.GetValue()}),
+        ElementsAre("A", "B", "C", "D", "F"));
     uint32_t state = 9;
     uint8_t flag = 9;
     device.GetStatus(&state, &flag);
@@ -165,11 +175,12 @@ TEST_P(MirtConnectTest, PublishesEveryParameterThenReadsAndSetsConnected) {
     host.ClearCalls();
 
     device->Connect(&deviceHost);
-    EXPECT_THAT(Trace(host), ElementsAre("SetParameterValue AmplifierSerial", "SetParameterValue AmplifierModel",
-                                         "SetParameterValue PlatformModel", "SetParameterValue PlatformSerial",
-                                         "SetParameterValue FirmwareVersion", "SetParameterValue ParameterA",
-                                         "SetParameterValue ParameterB", "SetParameterValue ParameterAZ0",
-                                         "GetParameterValue Connected", "SetParameterValue Connected"));
+    EXPECT_THAT(Trace(host),
+                ElementsAre("SetParameterValue AmplifierSerial", "SetParameterValue AmplifierModel",
+                            "SetParameterValue PlatformModel", "SetParameterValue PlatformSerial",
+                            "SetParameterValue FirmwareVersion", "SetParameterValue ParameterA",
+                            "SetParameterValue ParameterB", "SetParameterValue ParameterAZ0",
+                            "GetParameterValue Connected", "SetParameterValue Connected"));
     const std::vector<FakeCall> calls = host.Calls();
     EXPECT_EQ("B", DescribedValue<FakeStringValue>(calls[0])->value);
     EXPECT_EQ("A", DescribedValue<FakeStringValue>(calls[1])->value);
@@ -194,7 +205,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ConnectCase{"HostRefusesEverything",
                                 [](FakeHost& host, FakeDeviceHost&) { host.RefuseAll("no"); }}),
     [](const testing::TestParamInfo<ConnectCase>& info) { return std::string(info.param.name); });
-
 
 TEST_F(MirtDeviceTest, ConnectedFollowsSetConnectedOnceConnected) {
     auto device = Make(Record({0, 0, 0}));
@@ -258,19 +268,18 @@ std::vector<std::string> Declared(uint32_t divisor, int64_t window = -1) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MirtStartTest,
-    testing::Values(StartCase{"Base2000", 2000, 1000, 1, 0, false, false, false, true, Declared(2, 3)},
-                    StartCase{"Base1000", 1000, 1000, 1, 0, false, false, false, true, Declared(1, 1)},
-                    StartCase{"Base3000", 3000, 1000, 1, 0, false, false, false, true, Declared(3, 4)},
-                    StartCase{"BaseBelowRate", 999, 1000, 1, 0, false, false, false, true, Declared(0, 1)},
-                    StartCase{"HardwareTriggerNotFirst", 2000, 1000, 1, 1, false, false, false, true,
-                              Declared(2)},
-                    StartCase{"SoftwareTrigger", 2000, 1000, 0, 0, false, false, false, true, Declared(2)},
-                    StartCase{"Genlock", 2000, 1000, 2, 0, false, false, false, true, Declared(2)},
-                    StartCase{"HostRefusesEverything", 2000, 1000, 1, 0, false, false, true, true,
-                              Declared(2, 3)},
-                    StartCase{"RateZero", 2000, 0, 1, 0, false, false, false, false, {"SetSamplesPerPacket 16"}},
-                    StartCase{"Retired", 2000, 1000, 1, 0, true, false, false, false, {}},
-                    StartCase{"NoStreamConfig", 2000, 1000, 1, 0, false, true, false, false, {}}),
+    testing::Values(
+        StartCase{"Base2000", 2000, 1000, 1, 0, false, false, false, true, Declared(2, 3)},
+        StartCase{"Base1000", 1000, 1000, 1, 0, false, false, false, true, Declared(1, 1)},
+        StartCase{"Base3000", 3000, 1000, 1, 0, false, false, false, true, Declared(3, 4)},
+        StartCase{"BaseBelowRate", 999, 1000, 1, 0, false, false, false, true, Declared(0, 1)},
+        StartCase{"HardwareTriggerNotFirst", 2000, 1000, 1, 1, false, false, false, true, Declared(2)},
+        StartCase{"SoftwareTrigger", 2000, 1000, 0, 0, false, false, false, true, Declared(2)},
+        StartCase{"Genlock", 2000, 1000, 2, 0, false, false, false, true, Declared(2)},
+        StartCase{"HostRefusesEverything", 2000, 1000, 1, 0, false, false, true, true, Declared(2, 3)},
+        StartCase{"RateZero", 2000, 0, 1, 0, false, false, false, false, {"SetSamplesPerPacket 16"}},
+        StartCase{"Retired", 2000, 1000, 1, 0, true, false, false, false, {}},
+        StartCase{"NoStreamConfig", 2000, 1000, 1, 0, false, true, false, false, {}}),
     [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 // A real driver service on the simulated library, its pauses recorded.
@@ -293,7 +302,8 @@ protected:
         EXPECT_TRUE(done->Wait());
         std::vector<std::string> calls;
         for (const UsbAmpSim::Call& call : UsbAmpSim::Calls())
-            calls.push_back(call.function + (call.arguments.empty() ? "" : " " + std::to_string(call.arguments[0])));
+            calls.push_back(call.function +
+                            (call.arguments.empty() ? "" : " " + std::to_string(call.arguments[0])));
         return calls;
     }
 
@@ -363,21 +373,32 @@ TEST_P(MirtConversionTest, ConvertsBitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, MirtConversionTest,
-    testing::Values(
-        ConversionCase{"Reference", {1, 2, 3}, 20, {12.5f, -7.25f, -300, 40, -25, 3},
-                       {-12.5f, -7.25f, 300, -24.20755f, -18.3325005f, -2.18085003f, 0.0611083359f,
-                        -0.0806918442f, 0}},
-        ConversionCase{"FzEqualToThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, -20, 40, -25, 3}, {}},
-        ConversionCase{"FzBelowThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, 19.5f, 40, -25, 3}, {}},
-        ConversionCase{"FzNotANumber", {1, 2, 3}, 20, {12.5f, -7.25f, kNaN, 40, -25, 3}, {}},
-        ConversionCase{"ThresholdZeroFzZero", {1, 2, 3}, 0, {12.5f, -7.25f, 0, 40, -25, 3}, {}},
-        ConversionCase{"FzJustAboveThreshold", {0, 0, 0}, 20, {12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3},
-                       Reduced(12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3)},
-        // In single precision the threshold would round up to 20 and hold the sample back.
-        ConversionCase{"ThresholdComparedInDouble", {0, 0, 0}, 19.9999999, {1, 2, 20, 3, 5, 7},
-                       Reduced(1, 2, 20, 3, 5, 7)},
-        ConversionCase{"LargeNegativeFz", {0, 0, 0}, 20, {-3.5f, 6, -1.0e6f, 11, -13, 17},
-                       Reduced(-3.5f, 6, -1.0e6f, 11, -13, 17)}),
+    testing::Values(ConversionCase{"Reference",
+                                   {1, 2, 3},
+                                   20,
+                                   {12.5f, -7.25f, -300, 40, -25, 3},
+                                   {-12.5f, -7.25f, 300, -24.20755f, -18.3325005f, -2.18085003f,
+                                    0.0611083359f, -0.0806918442f, 0}},
+                    ConversionCase{"FzEqualToThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, -20, 40, -25, 3}, {}},
+                    ConversionCase{"FzBelowThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, 19.5f, 40, -25, 3}, {}},
+                    ConversionCase{"FzNotANumber", {1, 2, 3}, 20, {12.5f, -7.25f, kNaN, 40, -25, 3}, {}},
+                    ConversionCase{"ThresholdZeroFzZero", {1, 2, 3}, 0, {12.5f, -7.25f, 0, 40, -25, 3}, {}},
+                    ConversionCase{"FzJustAboveThreshold",
+                                   {0, 0, 0},
+                                   20,
+                                   {12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3},
+                                   Reduced(12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3)},
+                    // In single precision the threshold would round up to 20 and hold the sample back.
+                    ConversionCase{"ThresholdComparedInDouble",
+                                   {0, 0, 0},
+                                   19.9999999,
+                                   {1, 2, 20, 3, 5, 7},
+                                   Reduced(1, 2, 20, 3, 5, 7)},
+                    ConversionCase{"LargeNegativeFz",
+                                   {0, 0, 0},
+                                   20,
+                                   {-3.5f, 6, -1.0e6f, 11, -13, 17},
+                                   Reduced(-3.5f, 6, -1.0e6f, 11, -13, 17)}),
     [](const testing::TestParamInfo<ConversionCase>& info) { return std::string(info.param.name); });
 
 struct LayoutCase {
@@ -412,7 +433,9 @@ TEST_P(MirtLayoutTest, ReadsOnlyItsOwnGroupOfEachSample) {
 INSTANTIATE_TEST_SUITE_P(Blocks, MirtLayoutTest,
                          testing::Values(LayoutCase{"OneAmplifier", 1, 0}, LayoutCase{"FirstOfThree", 3, 0},
                                          LayoutCase{"LastOfThree", 3, 2}),
-                         [](const testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<LayoutCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A block with this counter, or (kStart) a new Start of the device.
 struct Step {
@@ -421,9 +444,15 @@ struct Step {
     int64_t index;
 };
 const float kStart = -2.0f;
-Step Written(float counter, int64_t index) { return {counter, true, index}; }
-Step Skipped(float counter) { return {counter, false, 0}; }
-Step Restart() { return {kStart, false, 0}; }
+Step Written(float counter, int64_t index) {
+    return {counter, true, index};
+}
+Step Skipped(float counter) {
+    return {counter, false, 0};
+}
+Step Restart() {
+    return {kStart, false, 0};
+}
 
 struct IndexCase {
     const char* name;
@@ -462,18 +491,19 @@ TEST_P(MirtIndexTest, NumbersEveryPacketFromTheUnwrappedCounter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Counters, MirtIndexTest,
-    testing::Values(IndexCase{"FirstBlockAtZeroIsNoWrap", {Written(0, -7)}},
-                    IndexCase{"FirstBlockAt16", {Written(16, 9)}},
-                    IndexCase{"RisingCounter", {Written(16, 9), Written(32, 25)}},
-                    IndexCase{"EqualCounterWraps", {Written(16, 9), Written(16, kWrap + 9)}},
-                    IndexCase{"FallingCounterWraps", {Written(kWrap - 16, kWrap - 23), Written(0, kWrap - 7)}},
-                    IndexCase{"StartResetsTheCounters",
-                              {Written(16, 9), Written(16, kWrap + 9), Restart(), Written(0, -7)}},
-                    IndexCase{"NaNCounter", {Written(16, 9), Skipped(kNaN), Written(32, 25)}},
-                    IndexCase{"InfiniteCounter",
-                              {Written(16, 9), Skipped(std::numeric_limits<float>::infinity()), Written(32, 25)}},
-                    IndexCase{"NegativeCounter", {Written(16, 9), Skipped(-16), Written(32, 25)}},
-                    IndexCase{"CounterOf2To24", {Written(16, 9), Skipped(kWrap), Written(32, 25)}}),
+    testing::Values(
+        IndexCase{"FirstBlockAtZeroIsNoWrap", {Written(0, -7)}},
+        IndexCase{"FirstBlockAt16", {Written(16, 9)}},
+        IndexCase{"RisingCounter", {Written(16, 9), Written(32, 25)}},
+        IndexCase{"EqualCounterWraps", {Written(16, 9), Written(16, kWrap + 9)}},
+        IndexCase{"FallingCounterWraps", {Written(kWrap - 16, kWrap - 23), Written(0, kWrap - 7)}},
+        IndexCase{"StartResetsTheCounters",
+                  {Written(16, 9), Written(16, kWrap + 9), Restart(), Written(0, -7)}},
+        IndexCase{"NaNCounter", {Written(16, 9), Skipped(kNaN), Written(32, 25)}},
+        IndexCase{"InfiniteCounter",
+                  {Written(16, 9), Skipped(std::numeric_limits<float>::infinity()), Written(32, 25)}},
+        IndexCase{"NegativeCounter", {Written(16, 9), Skipped(-16), Written(32, 25)}},
+        IndexCase{"CounterOf2To24", {Written(16, 9), Skipped(kWrap), Written(32, 25)}}),
     [](const testing::TestParamInfo<IndexCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MirtDeviceTest, ARefusedWriteIsReleasedAndTheNextBlockWrittenAsUsual) {
