@@ -66,7 +66,9 @@ public:
     // handling reads the factory on the worker.
     void SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory);
 
-    // Callers hold mutex.
+    // Host threads and the worker; callers hold mutex. SetState and
+    // ApplySampleRate take each amplifier device's mutex in turn; all of them
+    // may queue driver commands (the driver's queue mutex comes after mutex).
     void SetState(uint32_t s);
     void ApplySyncMode();
     void ApplyDataThreshold();
