@@ -94,7 +94,7 @@ protected:
     // Waits until the worker has run every command queued and handled every
     // data message posted before this call, and the commands those queued.
     bool Drain();
-    // The host starts the placeholder and then every amplifier device; waits
+    // The host starts every amplifier device and then the placeholder; waits
     // until the library streams.
     bool StartCapture();
     // Hands one block to the library as it is and waits until it was handled.
