@@ -128,7 +128,8 @@ suite() {
         echo " $(duration $test_time), FAILED:"
         # Everything but the lines of the tests that started and passed: the
         # output of each failed test, whole, and CTest's list of them.
-        grep -v -E '^ +Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec$' "$log"
+        grep -v -E '^ +Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed +[0-9.]+ sec$|^Internal ctest' \
+            "$log" | cat -s
         failures+=("$name: tests (build/$name.test.log)")
         summary_line "$name" "$build_time" "$test_time" "FAILED: ${counts:-no test ran}"
     fi
