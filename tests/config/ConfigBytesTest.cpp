@@ -29,7 +29,8 @@ const char* const kAmbulor[] = {
 };
 const char* const kTreadmill[] = {
     "",
-    "TEXT_NOTE x\nSETUP_TYPE 4\r\nX_DIMENSION: 60\nUSE_MANUAL_OFFSETS\t1\nPHY_P left 1 2 3.5 4.5 6\nPHY_P r 1",
+    "TEXT_NOTE x\nSETUP_TYPE 4\r\nX_DIMENSION: 60\nUSE_MANUAL_OFFSETS\t1\n"
+    "PHY_P left 1 2 3.5 4.5 6\nPHY_P r 1",
     "ENABLED 1\rTREADMILL_TYPE 5\nSTRIKE_LOAD 1e400\n\xFF\xFE",
 };
 

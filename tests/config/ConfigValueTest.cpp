@@ -20,8 +20,8 @@ using ConfigValue::ToInt;
 
 TEST(ConfigValueTest, DigitsAreTheTenOfAscii) {
     for (wchar_t ch = L'0'; ch <= L'9'; ++ch) EXPECT_TRUE(ConfigValue::IsDigit(ch)) << static_cast<int>(ch);
-    for (const wchar_t ch : {L'/', L':', L'\0', L' ', L'a', static_cast<wchar_t>(0x0660), static_cast<wchar_t>(0xFF10),
-                             static_cast<wchar_t>(-1)})
+    for (const wchar_t ch : {L'/', L':', L'\0', L' ', L'a', static_cast<wchar_t>(0x0660),
+                             static_cast<wchar_t>(0xFF10), static_cast<wchar_t>(-1)})
         EXPECT_FALSE(ConfigValue::IsDigit(ch)) << static_cast<int>(ch);
     // A byte above 0x7F read as a signed char is no digit either.
     EXPECT_FALSE(ConfigValue::IsDigit(static_cast<char>(0xB0)));

@@ -331,12 +331,12 @@ struct SizeRule {
     double width;
 };
 const SizeRule kSizeRules[] = {
-    {"Tamsel", true, 600, 400},    {"Ruvo", true, 508, 464},       {"Pasko", false, 0, 0},
-    {"Merkan", false, 0, 0},       {"Vell", true, 498, 498},       {"Sorvik", true, 600, 600},
-    {"Dunmar", true, 900, 600},    {"Halvost", true, 1200, 600},   {"Jorkel", true, 900, 603},
-    {"Brenox", true, 900, 900},    {"Quistral", true, 1200, 1200}, {"Ostrun", true, 711, 610},
-    {"Femdal", true, 610, 610},    {"Carvo", true, 1219, 610},     {"Pilsant", true, 500, 250},
-    {"Gemwick", true, 1373, 325},  {"Trovane", true, 762, 622},    {"Nuvrel", true, 1040, 405},
+    {"Tamsel", true, 600, 400},   {"Ruvo", true, 508, 464},       {"Pasko", false, 0, 0},
+    {"Merkan", false, 0, 0},      {"Vell", true, 498, 498},       {"Sorvik", true, 600, 600},
+    {"Dunmar", true, 900, 600},   {"Halvost", true, 1200, 600},   {"Jorkel", true, 900, 603},
+    {"Brenox", true, 900, 900},   {"Quistral", true, 1200, 1200}, {"Ostrun", true, 711, 610},
+    {"Femdal", true, 610, 610},   {"Carvo", true, 1219, 610},     {"Pilsant", true, 500, 250},
+    {"Gemwick", true, 1373, 325}, {"Trovane", true, 762, 622},    {"Nuvrel", true, 1040, 405},
     {"Oskel", true, 1016, 762},
 };
 static_assert(sizeof kSizeRules / sizeof kSizeRules[0] == 19, "one rule per model row");
