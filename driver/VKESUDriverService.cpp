@@ -493,14 +493,22 @@ void VKESUDriverService::DoStart() {
 }
 
 void VKESUDriverService::DoStop() {
-    {
-        // This body leaves the queue now; the flag stays set while a later
-        // stop still waits there behind every start.
-        boost::unique_lock<boost::mutex> queued(queueMutex);
-        if (--queuedStops == 0) stopPending = false;
-    }
+    // The stop stays pending until the library has been told, so a Stop asked
+    // for meanwhile is absorbed by this one; the flag stays set while a later
+    // stop still waits in the queue behind every start. Also on a failure, or
+    // every later Stop would be swallowed.
+    struct LeaveQueue {
+        VKESUDriverService* service;
+        ~LeaveQueue() {
+            boost::unique_lock<boost::mutex> queued(service->queueMutex);
+            if (--service->queuedStops == 0) service->stopPending = false;
+        }
+    };
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    PauseCallTrace({{fmBroadcastStop, "::fmBroadcastStop()"}});
+    {
+        LeaveQueue leave{this};
+        PauseCallTrace({{fmBroadcastStop, "::fmBroadcastStop()"}});
+    }
     SetRunning(false, &lock);
 }
 

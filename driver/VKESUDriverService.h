@@ -143,11 +143,12 @@ private:
     bool dllInitialised;
     // A stop body is queued behind every start queued so far. Start and Stop
     // write it under queueMutex together with their queueing; the stop body
-    // clears it under queueMutex once no other stop waits; a repeated
+    // clears it under queueMutex (after stateMutex) once the library has
+    // been told and no other stop waits; a repeated
     // start-up clears it without the lock (stateMutex is held there), which
     // can only let one more stop be queued.
     std::atomic<bool> stopPending;
-    // Stop bodies queued and not yet begun; guarded by queueMutex.
+    // Stop bodies queued and not yet finished; guarded by queueMutex.
     int queuedStops;
     ZentuDigitalDevice::IHost* logger;
 };
