@@ -47,6 +47,12 @@ int ConfigRead::Read(const CString& path, CString& errors) {
         errors = ConfigOpenError::Text(failure);
         return -1;
     }
+    return ReadOpened(file, errors);
+}
+
+int ConfigRead::ReadOpened(CStdioFile& file, CString& errors) {
+    errors.Empty();
+    resultCount = 0;
 
     Init();
     int32_t widest = 0;

@@ -11,6 +11,8 @@
 
 #include "platform/mfc/CString.h"
 
+class CStdioFile;
+
 // One row of a reader's keyword table.
 struct ConfigKeyword {
     const wchar_t* keyword;  // upper case, compared exactly
@@ -39,6 +41,9 @@ public:
     // does not exist (nothing read, Init not called). -1: errors describes an
     // open failure, bad lines or a Summary error.
     int Read(const CString& path, CString& errors);
+    // What Read does once the file is open, on a file opened by the caller
+    // (also over bytes in memory, CStdioFile::OpenBytes): 1 or -1 as above.
+    int ReadOpened(CStdioFile& file, CString& errors);
 
     // Takes the next count comma-separated tokens of line from position into
     // params[0..count-1], each trimmed. False when the line runs out first.

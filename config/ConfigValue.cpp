@@ -7,14 +7,6 @@
 
 namespace ConfigValue {
 
-namespace {
-
-bool isDigit(wchar_t ch) {
-    return ch >= L'0' && ch <= L'9';
-}
-
-}  // namespace
-
 int32_t ToInt(const CString& text) {
     const int n = text.GetLength();
     int i = 0;
@@ -25,7 +17,7 @@ int32_t ToInt(const CString& text) {
     // below ten times the limit plus 9, far inside 64 bits.
     const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
     int64_t magnitude = 0;
-    for (; i < n && isDigit(text[i]); ++i)
+    for (; i < n && IsDigit(text[i]); ++i)
         if (magnitude < limit) magnitude = magnitude * 10 + (text[i] - L'0');
     if (magnitude > limit) magnitude = limit;
     return static_cast<int32_t>(negative ? -magnitude : magnitude);

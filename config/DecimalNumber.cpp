@@ -10,10 +10,6 @@ namespace ConfigValue {
 
 namespace {
 
-bool IsDigit(char ch) {
-    return ch >= '0' && ch <= '9';
-}
-
 bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }

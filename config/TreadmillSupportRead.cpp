@@ -78,8 +78,6 @@ std::vector<CString> splitAtWhiteSpace(const CString& line) {
 }  // namespace
 
 int TreadmillSupportRead::Read(const CString& path, TreadmillSupportSettings* settings, CString& errors) {
-    using ConfigValue::ToFloat;
-    using ConfigValue::ToInt;
     errors.Empty();
 
     CStdioFile file;
@@ -90,6 +88,13 @@ int TreadmillSupportRead::Read(const CString& path, TreadmillSupportSettings* se
         errors = ConfigOpenError::Text(failure);
         return -1;
     }
+    return ReadOpened(file, settings, errors);
+}
+
+int TreadmillSupportRead::ReadOpened(CStdioFile& file, TreadmillSupportSettings* settings, CString& errors) {
+    using ConfigValue::ToFloat;
+    using ConfigValue::ToInt;
+    errors.Empty();
 
     *settings = TreadmillSupportSettings{};
     settings->setupType = -1;

@@ -9,6 +9,8 @@
 
 #include "platform/mfc/CString.h"
 
+class CStdioFile;
+
 // One PHY_P line: the keyword, then six tokens.
 struct PhysicalPlateRecord {
     int32_t value4;    // token 4
@@ -65,6 +67,9 @@ public:
     // there: settings hold what came before it, with the plate count and the
     // set-up worked out as at the end of a whole file).
     int Read(const CString& path, TreadmillSupportSettings* settings, CString& errors);
+    // What Read does once the file is open, on a file opened by the caller
+    // (also over bytes in memory, CStdioFile::OpenBytes): 1 or -1 as above.
+    int ReadOpened(CStdioFile& file, TreadmillSupportSettings* settings, CString& errors);
 
     // PHY_P records stored by the current Read.
     int32_t physicalPlateCount = 0;

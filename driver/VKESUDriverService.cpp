@@ -13,10 +13,22 @@ namespace KESU {
 
 namespace {
 
+using boost::format;
+using boost::str;
+
 const int kMaxReadinessPolls = 51;
 const int kMaxDownloadPolls = 50;
 const size_t kCalibrationSlots = 16;
 const size_t kSerialShown = 16;
+const DWORD kCommandPause = 250;
+
+// fmDLLSetupCheck's answer for a set-up that is the one saved last.
+const int kSetupUnchanged = 1;
+
+// Answers of fmPeloraDownloadCalFile and fmIsPeloraDownloadComplete.
+const int kDownloadStarted = 0;
+const int kDownloadBusy = 0;
+const int kDownloadDone = 1;
 
 // A library that fills the whole buffer leaves no terminator: the text ends
 // at the first NUL or at the end of the buffer, whichever comes first.
@@ -33,11 +45,62 @@ std::string ReadText(char (&buffer)[N], int (*read)(char*)) {
     return TextOf(buffer, N);
 }
 
+// How a calibration download's answer is logged, for one plate.
+struct DownloadOutcome {
+    enum Filling { kNothing, kSerial, kDevice };
+
+    int answer;
+    int level;
+    const char* text;
+    Filling filling;  // what takes the text's one placeholder
+};
+
+// fmPeloraDownloadCalFile's answer when it did not start the download.
+const DownloadOutcome kRefusedDownloads[] = {
+    {1, LogLevel::kWarning, "Platform %s is not an Pelora platform", DownloadOutcome::kSerial},
+    {2, LogLevel::kWarning, "Signal conditioner %d thinks it's an Pelora but it isn't",
+     DownloadOutcome::kDevice},
+    {3, LogLevel::kWarning, "Can't find Pelora BCF on the system for %s", DownloadOutcome::kSerial},
+};
+const DownloadOutcome kUnknownRefusal{
+    -1, LogLevel::kWarning, "Unable to download Pelora BCF for unknown reasons", DownloadOutcome::kNothing};
+
+// What ended the polls of a started download: the first answer that was not
+// busy, or busy still at the last poll.
+const DownloadOutcome kFinishedDownloads[] = {
+    {kDownloadDone, LogLevel::kTrace, "Pelora download is complete", DownloadOutcome::kNothing},
+    {3, LogLevel::kWarning, "Bad Pelora BCF version seen for %s", DownloadOutcome::kSerial},
+    {4, LogLevel::kWarning, "Bad CRC check on Pelora BCF download for %s", DownloadOutcome::kSerial},
+    {kDownloadBusy, LogLevel::kWarning, "Pelora BCF download timed out for %s", DownloadOutcome::kSerial},
+};
+const DownloadOutcome kFailedDownload{-1, LogLevel::kWarning, "Pelora BCF download failed for %s",
+                                      DownloadOutcome::kSerial};
+
+template <size_t N>
+const DownloadOutcome& OutcomeOf(int answer, const DownloadOutcome (&table)[N],
+                                 const DownloadOutcome& otherwise) {
+    for (const DownloadOutcome& outcome : table)
+        if (outcome.answer == answer) return outcome;
+    return otherwise;
+}
+
+std::string Describe(const DownloadOutcome& outcome, const std::string& serial, int device) {
+    switch (outcome.filling) {
+        case DownloadOutcome::kSerial:
+            return str(format(outcome.text) % serial);
+        case DownloadOutcome::kDevice:
+            return str(format(outcome.text) % device);
+        case DownloadOutcome::kNothing:
+            break;
+    }
+    return outcome.text;
+}
+
 const char* SetupCheckMessage(int code) {
     switch (code) {
         case 0:
             return "No KESU devices were found";
-        case 1:
+        case kSetupUnchanged:
             return "The KESU setup is the same as the last saved configuration";
         case 211:
             return "The configuration file was not found";
@@ -62,6 +125,7 @@ VKESUDriverService::VKESUDriverService()
       running(false),
       dllInitialised(false),
       stopPending(false),
+      queuedStops(0),
       logger(g_host) {
     workerThread.reset(new boost::thread(boost::bind(&VKESUDriverService::ThreadProc, this)));
     startBarrier.wait();
@@ -72,14 +136,22 @@ VKESUDriverService::~VKESUDriverService() {
     workerThread->join();
     workerThread.reset();
     // The worker has ended, so nothing else can reach the library now.
-    if (dllInitialised) {
-        Sleep(250);
-        fmBroadcastStop();
-        Sleep(250);
-        fmDLLShutDown();
-        Log("::fmDLLShutDown", 0);
-        Sleep(500);
-    }
+    if (!dllInitialised) return;
+    // The host is unloading the module: a pause or a log line that fails is
+    // logged, and the amplifiers are still stopped and the library shut down.
+    auto guarded = [this](const boost::function<void()>& step) {
+        try {
+            step();
+        } catch (...) {
+            LogCaughtException("KESU driver shutdown");
+        }
+    };
+    guarded([] { Sleep(250); });
+    fmBroadcastStop();
+    guarded([] { Sleep(250); });
+    fmDLLShutDown();
+    guarded([this] { Log("::fmDLLShutDown", LogLevel::kTrace); });
+    guarded([] { Sleep(500); });
 }
 
 void VKESUDriverService::ThreadProc() {
@@ -99,10 +171,8 @@ void VKESUDriverService::ThreadProc() {
                 DrainDataBlocks();
             else if (msg.message == WM_DRIVER_COMMAND)
                 RunNextCommand();
-        } catch (const std::exception& e) {
-            Log(boost::str(boost::format("KESU driver worker caught an exception: %s") % e.what()), 3);
         } catch (...) {
-            Log("KESU driver worker caught an unknown exception", 3);
+            LogCaughtException("KESU driver worker");
         }
     }
 }
@@ -128,6 +198,10 @@ void VKESUDriverService::RunNextCommand() {
 
 void VKESUDriverService::Enqueue(boost::function<void()> command) {
     boost::unique_lock<boost::mutex> lock(queueMutex);
+    EnqueueLocked(command);
+}
+
+void VKESUDriverService::EnqueueLocked(const boost::function<void()>& command) {
     commandQueue.push_back(command);
     PostThreadMessageW(workerThreadId, WM_DRIVER_COMMAND, 0, 0);
 }
@@ -179,57 +253,71 @@ void VKESUDriverService::Log(const std::string& text, int level) const {
     if (logger) logger->Log(text.c_str(), level);
 }
 
+void VKESUDriverService::LogCaughtException(const char* catcher) const noexcept {
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            Log(str(format("%s caught an exception: %s") % catcher % e.what()), LogLevel::kError);
+        } catch (...) {
+            Log(str(format("%s caught an unknown exception") % catcher), LogLevel::kError);
+        }
+    } catch (...) {
+        // The host's log itself fails: there is nobody left to tell.
+    }
+}
+
 // ---- Library start-up -------------------------------------------------------
 
 void VKESUDriverService::InitDll(VDllInitInfo& info) {
     if (dllInitialised) {
         Sleep(250);
         fmBroadcastStop();
-        Log("::fmBroadcastStop()", 0);
+        Log("::fmBroadcastStop()", LogLevel::kTrace);
         stopPending = false;
         Sleep(1000);
     }
 
     dllInitialised = true;
-    info.status = 1;
+    info.status = DllInitStatus::kInitialised;
     fmDLLInit();
-    Log("::fmDLLInit()", 0);
+    Log("::fmDLLInit()", LogLevel::kTrace);
     Sleep(250);
 
     for (int polls = 0;;) {
         const int ready = fmDLLIsDeviceInitComplete();
-        Log(boost::str(boost::format("::fmDLLIsDeviceInitComplete() -> %d") % ready), 0);
+        Log(str(format("::fmDLLIsDeviceInitComplete() -> %d") % ready), LogLevel::kTrace);
         ++polls;
         Sleep(250);
         if (ready != 0) break;
         if (polls >= kMaxReadinessPolls) {
             dllInitialised = false;
-            info.status = 2;
+            info.status = DllInitStatus::kTimedOut;
             info.message = "KESU device initialization timed out, consider restarting the application.";
-            Log("::fmDLLInit() failed", 2);
+            Log("::fmDLLInit() failed", LogLevel::kWarning);
             return;
         }
     }
 
     info.setupCheckCode = fmDLLSetupCheck();
-    Log(boost::str(boost::format("::fmDLLSetupCheck() -> %d") % info.setupCheckCode), 0);
+    Log(str(format("::fmDLLSetupCheck() -> %d") % info.setupCheckCode), LogLevel::kTrace);
     info.message = SetupCheckMessage(info.setupCheckCode);
-    if (info.setupCheckCode == 1) info.status = 0;
+    if (info.setupCheckCode == kSetupUnchanged) info.status = DllInitStatus::kSetupAsSaved;
 
     fmDLLSetUSBPacketSize(512);
-    Log("::fmDLLSetUSBPacketSize(512)", 0);
+    Log("::fmDLLSetUSBPacketSize(512)", LogLevel::kTrace);
     fmBroadcastRunMode(1);
-    Log("::fmBroadcastRunMode(1)", 0);
+    Log("::fmBroadcastRunMode(1)", LogLevel::kTrace);
     fmDLLSetDataFormat(1);
-    Log("::fmDLLSetDataFormat(1)", 0);
+    Log("::fmDLLSetDataFormat(1)", LogLevel::kTrace);
     fmDLLPostDataReadyMessages(1);
-    Log("::fmDLLPostDataReadyMessages(1)", 0);
+    Log("::fmDLLPostDataReadyMessages(1)", LogLevel::kTrace);
     fmDLLPostUserThreadMessages(workerThreadId);
-    Log(boost::str(boost::format("::fmDLLPostUserThreadMessages(%d)") % workerThreadId), 0);
+    Log(str(format("::fmDLLPostUserThreadMessages(%d)") % workerThreadId), LogLevel::kTrace);
     fmBroadcastGenlock(0);
-    Log("::fmBroadcastGenlock(0)", 0);
+    Log("::fmBroadcastGenlock(0)", LogLevel::kTrace);
     fmBroadcastResetSoftware();
-    Log("::fmBroadcastResetSoftware()", 0);
+    Log("::fmBroadcastResetSoftware()", LogLevel::kTrace);
     Sleep(1000);
 }
 
@@ -240,24 +328,26 @@ void VKESUDriverService::DetectDevices(DetectionCallback callback) {
 }
 
 void VKESUDriverService::DoDetectDevices(DetectionCallback callback) {
-    VDllInitInfo info;
-    std::vector<VDeviceInfo> devices;
-    {
-        boost::unique_lock<boost::mutex> lock(stateMutex);
-        InitDll(info);
-        const int count = fmDLLGetDeviceCount();
-        Log(boost::str(boost::format("::fmDLLGetDeviceCount() -> %d") % count), 0);
-        DownloadCalibration();
-        for (int i = 0; i < count; ++i) devices.push_back(ReadDevice(i));
-    }
-
-    // Let the hardware settle; more amplifiers need longer.
-    Sleep(500);
-    if (devices.size() > 4) Sleep(2000);
-
-    // Every detection ends with acquisition taken as stopped, and the state
-    // callback told so, also when the detection callback fails.
+    // The start-up stops the amplifiers, so every detection ends with
+    // acquisition taken as stopped and the state callback told, whatever
+    // fails on the way. A failure before the callback skips it: it never
+    // sees records half read.
     try {
+        VDllInitInfo info;
+        std::vector<VDeviceInfo> devices;
+        {
+            boost::unique_lock<boost::mutex> lock(stateMutex);
+            InitDll(info);
+            const int count = fmDLLGetDeviceCount();
+            Log(str(format("::fmDLLGetDeviceCount() -> %d") % count), LogLevel::kTrace);
+            DownloadCalibration();
+            for (int i = 0; i < count; ++i) devices.push_back(ReadDevice(i));
+        }
+
+        // Let the hardware settle; more amplifiers need longer.
+        Sleep(500);
+        if (devices.size() > 4) Sleep(2000);
+
         if (callback) callback(info, devices);
     } catch (...) {
         SetRunning(false, nullptr);
@@ -270,7 +360,7 @@ void VKESUDriverService::DownloadCalibration() {
     int32_t indices[kCalibrationSlots] = {};
     const int listed = fmBroadcastCheckPelora(indices);
     if (listed <= 0) return;
-    Log(boost::str(boost::format("%d Peloras not ready - BCF download will be attempted") % listed), 2);
+    Log(str(format("%d Peloras not ready - BCF download will be attempted") % listed), LogLevel::kWarning);
 
     // The library has room for 16 indices only; a longer list cannot be trusted past them.
     const size_t plates = std::min(static_cast<size_t>(listed), kCalibrationSlots);
@@ -281,69 +371,49 @@ void VKESUDriverService::DownloadCalibration() {
         const std::string serial = ReadText(text, fmGetPlatformSerialNumber).substr(0, kSerialShown);
 
         const int started = fmPeloraDownloadCalFile(1);
-        bool complete = false;
-        if (started == 0) {
-            Log(boost::str(boost::format("fmPeloraDownloadCalFile() called for platform %s") % serial), 0);
-            int answer = 0;
+        int finished = kDownloadBusy;
+        if (started == kDownloadStarted) {
+            Log(str(format("fmPeloraDownloadCalFile() called for platform %s") % serial), LogLevel::kTrace);
             for (int polls = 0; polls < kMaxDownloadPolls; ++polls) {
-                answer = fmIsPeloraDownloadComplete();
-                if (answer != 0) break;
+                finished = fmIsPeloraDownloadComplete();
+                if (finished != kDownloadBusy) break;
                 Sleep(500);
             }
-            if (answer == 1) {
-                Log("Pelora download is complete", 0);
-                complete = true;
-            } else if (answer == 3) {
-                Log(boost::str(boost::format("Bad Pelora BCF version seen for %s") % serial), 2);
-            } else if (answer == 4) {
-                Log(boost::str(boost::format("Bad CRC check on Pelora BCF download for %s") % serial), 2);
-            } else if (answer != 0) {
-                Log(boost::str(boost::format("Pelora BCF download failed for %s") % serial), 2);
-            } else {
-                Log(boost::str(boost::format("Pelora BCF download timed out for %s") % serial), 2);
-            }
-        } else if (started == 1) {
-            Log(boost::str(boost::format("Platform %s is not an Pelora platform") % serial), 2);
-        } else if (started == 2) {
-            Log(boost::str(boost::format("Signal conditioner %d thinks it's an Pelora but it isn't") %
-                           device),
-                2);
-        } else if (started == 3) {
-            Log(boost::str(boost::format("Can't find Pelora BCF on the system for %s") % serial), 2);
-        } else {
-            Log("Unable to download Pelora BCF for unknown reasons", 2);
         }
-        if (!complete) Log(boost::str(boost::format("Device %d may give bad results") % device), 2);
+        const DownloadOutcome& outcome = started == kDownloadStarted
+                                             ? OutcomeOf(finished, kFinishedDownloads, kFailedDownload)
+                                             : OutcomeOf(started, kRefusedDownloads, kUnknownRefusal);
+        Log(Describe(outcome, serial, device), outcome.level);
+        if (started != kDownloadStarted || finished != kDownloadDone)
+            Log(str(format("Device %d may give bad results") % device), LogLevel::kWarning);
     }
 }
 
 VKESUDriverService::VDeviceInfo VKESUDriverService::ReadDevice(int index) {
-    using boost::format;
-    using boost::str;
-
+    const int trace = LogLevel::kTrace;
     VDeviceInfo device;
     device.platformXYZOffsets.assign(3, 0.0f);
     fmDLLSelectDeviceIndex(index);
-    Log(str(format("::fmDLLSelectDeviceIndex(%d)") % index), 0);
+    Log(str(format("::fmDLLSelectDeviceIndex(%d)") % index), trace);
 
     char text[1024];
     device.amplifierModelNumber = ReadText(text, fmGetAmplifierModelNumber);
-    Log(str(format("::fmGetAmplifierModelNumber() -> %s") % device.amplifierModelNumber), 0);
+    Log(str(format("::fmGetAmplifierModelNumber() -> %s") % device.amplifierModelNumber), trace);
     device.productType = fmGetProductType();
-    Log(str(format("::fmGetProductType() -> %d") % device.productType), 0);
+    Log(str(format("::fmGetProductType() -> %d") % device.productType), trace);
     device.amplifierFirmwareVersion = ReadText(text, fmGetAmplifierFirmwareVersion);
-    Log(str(format("::fmGetAmplifierFirmwareVersion() -> %s") % device.amplifierFirmwareVersion), 0);
+    Log(str(format("::fmGetAmplifierFirmwareVersion() -> %s") % device.amplifierFirmwareVersion), trace);
     device.amplifierSerialNumber = ReadText(text, fmGetAmplifierSerialNumber);
-    Log(str(format("::fmGetAmplifierSerialNumber() -> %s") % device.amplifierSerialNumber), 0);
+    Log(str(format("::fmGetAmplifierSerialNumber() -> %s") % device.amplifierSerialNumber), trace);
     device.platformModelNumber = ReadText(text, fmGetPlatformModelNumber);
-    Log(str(format("::fmGetPlatformModelNumber() -> %s") % device.platformModelNumber), 0);
+    Log(str(format("::fmGetPlatformModelNumber() -> %s") % device.platformModelNumber), trace);
     device.platformSerialNumber = ReadText(text, fmGetPlatformSerialNumber);
-    Log(str(format("::fmGetPlatformSerialNumber() -> %s") % device.platformSerialNumber), 0);
+    Log(str(format("::fmGetPlatformSerialNumber() -> %s") % device.platformSerialNumber), trace);
 
     fmGetPlatformXYZOffsets(device.platformXYZOffsets.data());
     Log(str(format("::fmGetPlatformXYZOffsets() -> (%f, %f, %f)") % device.platformXYZOffsets[0] %
             device.platformXYZOffsets[1] % device.platformXYZOffsets[2]),
-        0);
+        trace);
 
     char length[32] = {};
     char width[32] = {};
@@ -352,7 +422,7 @@ VKESUDriverService::VDeviceInfo VKESUDriverService::ReadDevice(int index) {
     device.platformWidth = TextOf(width, sizeof width);
     Log(str(format("::fmGetPlatformLengthAndWidth() -> %s, %s") % device.platformLength %
             device.platformWidth),
-        0);
+        trace);
 
     device.deviceIndex = static_cast<uint32_t>(index);
     return device;
@@ -369,69 +439,84 @@ void VKESUDriverService::SetGenlockMode(bool on) {
 }
 
 void VKESUDriverService::Start() {
-    // A stop queued before this start runs before it: a Stop asked for from
-    // now on must queue a stop of its own, or acquisition would go on running.
+    // The start goes behind any stop queued so far, so a Stop asked for from
+    // now on must queue a stop of its own.
+    boost::unique_lock<boost::mutex> lock(queueMutex);
     stopPending = false;
-    Enqueue(boost::bind(&VKESUDriverService::DoStart, this));
+    EnqueueLocked(boost::bind(&VKESUDriverService::DoStart, this));
 }
 
 void VKESUDriverService::Stop() {
-    if (stopPending.exchange(true)) return;
-    Enqueue(boost::bind(&VKESUDriverService::DoStop, this));
+    boost::unique_lock<boost::mutex> lock(queueMutex);
+    if (stopPending) return;
+    stopPending = true;
+    ++queuedStops;
+    EnqueueLocked(boost::bind(&VKESUDriverService::DoStop, this));
 }
 
 void VKESUDriverService::Blink(uint32_t deviceIndex) {
     Enqueue(boost::bind(&VKESUDriverService::DoBlink, this, deviceIndex));
 }
 
+void VKESUDriverService::PauseCallTrace(std::initializer_list<TracedCall> calls) {
+    Sleep(kCommandPause);
+    for (const TracedCall& traced : calls) {
+        traced.call();
+        Log(traced.trace, LogLevel::kTrace);
+    }
+}
+
 void VKESUDriverService::Zero() {
     boost::unique_lock<boost::mutex> lock(stateMutex);
     if (!running) return;
-    Sleep(250);
-    fmBroadcastZero();
-    Log("::fmBroadcastZero()", 0);
+    PauseCallTrace({{fmBroadcastZero, "::fmBroadcastZero()"}});
 }
 
 void VKESUDriverService::DoSetAcquisitionRate(uint32_t rate) {
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    Sleep(250);
-    fmBroadcastAcquisitionRate(rate);
-    Log(boost::str(boost::format("::fmBroadcastAcquisitionRate(%d)") % rate), 0);
+    PauseCallTrace({{[rate] { fmBroadcastAcquisitionRate(rate); },
+                     str(format("::fmBroadcastAcquisitionRate(%d)") % rate)}});
 }
 
 void VKESUDriverService::DoSetGenlockMode(bool on) {
-    boost::unique_lock<boost::mutex> lock(stateMutex);
-    Sleep(250);
     const int mode = on ? 1 : 0;
-    fmBroadcastGenlock(mode);
-    Log(boost::str(boost::format("::fmBroadcastGenlockMode(%d)") % mode), 0);
+    boost::unique_lock<boost::mutex> lock(stateMutex);
+    PauseCallTrace(
+        {{[mode] { fmBroadcastGenlock(mode); }, str(format("::fmBroadcastGenlockMode(%d)") % mode)}});
 }
 
 void VKESUDriverService::DoStart() {
     boost::unique_lock<boost::mutex> lock(stateMutex);
     if (!dllInitialised) return;
-    Sleep(250);
-    fmBroadcastStart();
-    Log("::fmBroadcastStart()", 0);
+    PauseCallTrace({{fmBroadcastStart, "::fmBroadcastStart()"}});
     SetRunning(true, &lock);
 }
 
 void VKESUDriverService::DoStop() {
+    // The stop stays pending until the library has been told, so a Stop asked
+    // for meanwhile is absorbed by this one; the flag stays set while a later
+    // stop still waits in the queue behind every start. Also on a failure, or
+    // every later Stop would be swallowed.
+    struct LeaveQueue {
+        VKESUDriverService* service;
+        ~LeaveQueue() {
+            boost::unique_lock<boost::mutex> queued(service->queueMutex);
+            if (--service->queuedStops == 0) service->stopPending = false;
+        }
+    };
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    Sleep(250);
-    fmBroadcastStop();
-    Log("::fmBroadcastStop()", 0);
-    stopPending = false;
+    {
+        LeaveQueue leave{this};
+        PauseCallTrace({{fmBroadcastStop, "::fmBroadcastStop()"}});
+    }
     SetRunning(false, &lock);
 }
 
 void VKESUDriverService::DoBlink(uint32_t deviceIndex) {
     boost::unique_lock<boost::mutex> lock(stateMutex);
-    Sleep(250);
-    fmDLLSelectDeviceIndex(static_cast<int>(deviceIndex));
-    Log(boost::str(boost::format("::fmDLLSelectDeviceIndex(%d)") % deviceIndex), 0);
-    fmSetBlink();
-    Log("::fmSetBlink()", 0);
+    PauseCallTrace({{[deviceIndex] { fmDLLSelectDeviceIndex(static_cast<int>(deviceIndex)); },
+                     str(format("::fmDLLSelectDeviceIndex(%d)") % deviceIndex)},
+                    {fmSetBlink, "::fmSetBlink()"}});
     SetRunning(false, &lock);
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "driver/DriverValues.h"
 #include "platform/win/WinApi.h"
 #include "sdk/IHost.h"
 
@@ -38,7 +40,7 @@ public:
 
     // Outcome of the library start-up that opens a detection.
     struct VDllInitInfo {
-        int32_t status = 0;  // 0 set-up as saved, 1 otherwise, 2 timed out
+        int32_t status = DllInitStatus::kSetupAsSaved;
         int32_t setupCheckCode = 0;
         std::string message;
     };
@@ -54,7 +56,7 @@ public:
     // Host thread. Returns once the worker is ready to take commands.
     VKESUDriverService();
     // Host thread. Ends the worker (queued commands run first), then stops and
-    // shuts down the library if a start-up succeeded.
+    // shuts down the library if a start-up succeeded. Lets no exception out.
     virtual ~VKESUDriverService();
 
     VKESUDriverService(const VKESUDriverService&) = delete;
@@ -72,7 +74,9 @@ public:
     // without any service lock held.
     void DetectDevices(DetectionCallback callback);
 
-    // Any thread: queue hardware commands; each body takes stateMutex on the worker.
+    // Any thread: queue hardware commands; each body takes stateMutex on the
+    // worker. Start and Stop change stopPending and queue their body in one
+    // step under queueMutex.
     void SetAcquisitionRate(uint32_t rate);
     void SetGenlockMode(bool on);
     void Start();
@@ -89,14 +93,25 @@ public:
     DWORD WorkerThreadId() const { return workerThreadId; }
 
 private:
+    // One library call of a command and the trace line written once it returned.
+    struct TracedCall {
+        boost::function<void()> call;
+        std::string trace;
+    };
+
     // Worker thread: the message loop and its two kinds of work.
     void ThreadProc();
     void DrainDataBlocks();
     void RunNextCommand();
+    // Any thread, queueMutex held by the caller.
+    void EnqueueLocked(const boost::function<void()>& command);
     // Worker thread, stateMutex held by the caller (detection).
     void InitDll(VDllInitInfo& info);
     void DownloadCalibration();
     VDeviceInfo ReadDevice(int index);
+    // Worker thread, or the caller's thread in Zero; stateMutex held. The
+    // pause that paces the amplifiers, then each call with its trace line.
+    void PauseCallTrace(std::initializer_list<TracedCall> calls);
     // Worker thread bodies; each takes stateMutex itself.
     void DoDetectDevices(DetectionCallback callback);
     void DoSetAcquisitionRate(uint32_t rate);
@@ -110,6 +125,9 @@ private:
     void SetRunning(bool value, boost::unique_lock<boost::mutex>* lock);
     // Worker thread, and the host thread inside Zero and the destructor.
     void Log(const std::string& text, int level) const;
+    // Worker thread and destructor, inside a catch block: logs what was
+    // caught as an error. Nothing leaves it, also when the logger throws.
+    void LogCaughtException(const char* catcher) const noexcept;
 
     mutable boost::mutex stateMutex;
     std::deque<boost::function<void()>> commandQueue;
@@ -123,11 +141,15 @@ private:
     DWORD workerThreadId;
     bool running;
     bool dllInitialised;
-    // A stop is queued behind every start queued so far. Written by host
-    // threads (Stop sets it before it queues the body, so the body always
-    // finds it set; Start clears it) and by the worker (the stop body and a
-    // repeated start-up clear it).
+    // A stop body is queued behind every start queued so far. Start and Stop
+    // write it under queueMutex together with their queueing; the stop body
+    // clears it under queueMutex (after stateMutex) once the library has
+    // been told and no other stop waits; a repeated
+    // start-up clears it without the lock (stateMutex is held there), which
+    // can only let one more stop be queued.
     std::atomic<bool> stopPending;
+    // Stop bodies queued and not yet finished; guarded by queueMutex.
+    int queuedStops;
     ZentuDigitalDevice::IHost* logger;
 };
 

@@ -21,7 +21,7 @@ namespace KESU {
 class VKESUMirtDevice : public ZentuDigitalDevice::IDevice {
 public:
     // Worker thread (detection handling), placeholder mutex held. Logs one
-    // line through host; the caller may destroy definition right after.
+    // line through host (when there is one); the caller may destroy definition right after.
     VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::VDeviceInfo& record,
                     const VKESUGenericPlateDefinition& definition, ZentuDigitalDevice::IHost* host,
                     VKESUDriverService* driver);
@@ -34,6 +34,7 @@ public:
     // Host threads; each takes mutex for the whole body, host calls included.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
+    // A null streamConfig answers false and declares nothing.
     bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
     // No effect and no lock: the placeholder device holds the capture's
     // start time and does the stopping.
@@ -83,6 +84,7 @@ public:
     uint32_t sampleRate;
     int64_t startCounter;
     int64_t wrapOffset;
+    // -1 until the first block of a capture, so that no counter counts as a wrap.
     int64_t lastCounter;
     double dataThreshold;
 };

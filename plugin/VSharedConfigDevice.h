@@ -34,7 +34,8 @@ public:
     typedef std::pair<std::string, std::string> IdentityKey;
 
     // Host thread (Initialise). Copies the module's host pointer and the
-    // static placeholder definition; the driver is borrowed.
+    // static placeholder definition; the driver is borrowed and must outlive
+    // every callback it holds of this device.
     explicit VSharedConfigDevice(VKESUDriverService* driver);
     // Touches neither the driver nor the host.
     ~VSharedConfigDevice() override;
@@ -42,7 +43,8 @@ public:
     VSharedConfigDevice(const VSharedConfigDevice&) = delete;
     VSharedConfigDevice& operator=(const VSharedConfigDevice&) = delete;
 
-    // Host threads; each takes mutex for its whole body.
+    // Host threads; each takes mutex for its whole body. A null device host
+    // leaves the device without one: nothing is asked of or told to the host.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
@@ -53,7 +55,8 @@ public:
     // NotifyStatusChanged (called with mutex held) cannot deadlock.
     void GetStatus(uint32_t* state, uint8_t* flag) override;
 
-    // Driver callbacks, worker thread, no driver lock held; take mutex.
+    // Driver callbacks, worker thread, no driver lock held; take mutex. None
+    // of them throws.
     void OnDriverStatus(bool running);
     void OnDetectionResult(const VKESUDriverService::VDllInitInfo& info,
                            const std::vector<VKESUDriverService::VDeviceInfo>& records);
@@ -63,7 +66,9 @@ public:
     // handling reads the factory on the worker.
     void SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory);
 
-    // Callers hold mutex.
+    // Host threads and the worker; callers hold mutex. SetState and
+    // ApplySampleRate take each amplifier device's mutex in turn; all of them
+    // may queue driver commands (the driver's queue mutex comes after mutex).
     void SetState(uint32_t s);
     void ApplySyncMode();
     void ApplyDataThreshold();
@@ -105,10 +110,22 @@ public:
     VKESUDriverService* driver;
     std::vector<boost::shared_ptr<VKESUMirtDevice>> devices;
     std::map<IdentityKey, boost::shared_ptr<VKESUMirtDevice>> byKey;
+    // Every amplifier device ever created: the host keeps calling a device it
+    // was given, also one that byKey no longer names.
+    std::vector<boost::shared_ptr<VKESUMirtDevice>> allDevices;
     ZentuDigitalDevice::IDeviceFactory* factory;
     ZentuDigitalDevice::IDeviceHost* deviceHost;
     uint32_t changedIdsSelector;
     VSharedConfigDefinition definition;
+
+private:
+    // Worker thread (detection handling), mutex held. Logs instead of
+    // instantiating when no factory was given.
+    void InstantiateDevice(VKESUMirtDevice& device, const VKESUDriverService::VDeviceInfo& record);
+    // Worker thread (data handling), mutex held. Each answers false when the
+    // block cannot fix the capture's start counter, which then stays unset.
+    bool FindTriggerCounter(const float* block, int64_t& startCounter) const;
+    bool CountFromStartTime(const float* block, int64_t& startCounter) const;
 };
 
 }  // namespace KESU

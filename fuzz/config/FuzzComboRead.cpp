@@ -1,13 +1,13 @@
+#include <cstdint>
 #include <cstdlib>
 
 #include "config/CComboRead.h"
-#include "fuzz/config/FuzzConfigFile.h"
+#include "fuzz/config/FuzzConfig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const CString path = KESUFuzz::Drive().Write("CombinationPlatform.cfg", data, size);
     CComboRead reader;
     CString errors;
-    const int result = reader.Read(path, errors);
+    const int result = KESUTest::ReadConfigBytes(reader, data, size, errors);
     KESUFuzz::CheckResult(result, errors);
     if (reader.comboReadCount > CComboRead::kMaxCombos ||
         reader.memberRefReadCount > CComboRead::kMaxMemberRefs ||

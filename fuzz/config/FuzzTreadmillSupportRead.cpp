@@ -1,14 +1,14 @@
+#include <cstdint>
 #include <cstdlib>
 
 #include "config/TreadmillSupportRead.h"
-#include "fuzz/config/FuzzConfigFile.h"
+#include "fuzz/config/FuzzConfig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const CString path = KESUFuzz::Drive().Write("TreadmillSupport.cfg", data, size);
     TreadmillSupportRead reader;
     TreadmillSupportSettings settings{};
     CString errors;
-    const int result = reader.Read(path, &settings, errors);
+    const int result = KESUTest::ReadConfigBytes(reader, data, size, &settings, errors);
     KESUFuzz::CheckResult(result, errors);
     if (reader.physicalPlateCount < 0 || reader.physicalPlateCount > TreadmillSupportRead::kMaxPlates)
         std::abort();

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sdk/ParameterValues.h"
-#include "tests/sdk/ImageCapture.h"
+#include "testkit/ImageCapture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0xFFFFFFFFu) return 0;

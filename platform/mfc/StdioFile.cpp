@@ -65,11 +65,20 @@ BOOL CStdioFile::Open(const wchar_t* fileName, UINT, CFileException* error) {
     }
     if (fd_ >= 0) {
         buffer_.resize(kBufferSize);
+        text_ = buffer_.data();
         next_ = end_ = 0;
         return TRUE;
     }
     if (error) *error = CFileException(cause, osError, CString(fileName));
     return FALSE;
+}
+
+BOOL CStdioFile::OpenBytes(const void* data, size_t size) {
+    Close();
+    text_ = static_cast<const unsigned char*>(data);
+    next_ = 0;
+    end_ = text_ != nullptr ? size : 0;
+    return TRUE;
 }
 
 bool CStdioFile::Fill() {
@@ -89,7 +98,7 @@ BOOL CStdioFile::ReadString(CString& line) {
     bool any = false;
     while (next_ < end_ || Fill()) {
         any = true;
-        const unsigned char byte = buffer_[next_++];
+        const unsigned char byte = text_[next_++];
         if (byte == '\n') {
             if (!text.empty() && text.back() == L'\r') text.pop_back();
             break;
@@ -103,5 +112,6 @@ BOOL CStdioFile::ReadString(CString& line) {
 void CStdioFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    text_ = nullptr;
     next_ = end_ = 0;
 }

@@ -2,10 +2,11 @@
 // the control interface that scripts the amplifiers behind them.
 #include "platform/usbamp/KESUUSBDevice.h"
 
+#include <sanitizer/asan_interface.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <thread>
 #include <utility>
@@ -64,6 +65,8 @@ constexpr size_t kSizeTextSize = 32;
 constexpr size_t kCalibrationListSize = 16;
 constexpr UINT kDataReadyMessage = 1133;
 constexpr uint32_t kDefaultRate = 1000;
+// Block buffers kept for reuse, so that a steady stream allocates nothing.
+constexpr size_t kSpareBlocks = 4;
 
 class SteadyClock : public Clock {
 public:
@@ -122,12 +125,22 @@ struct Script {
     uint32_t nextCounter = 0;
     std::map<int32_t, PointLoad> loads;
     std::map<std::pair<int32_t, uint32_t>, float> triggers;
-    std::deque<std::vector<float>> ready;
+    // Oldest first. A vector rather than a deque: taking the front moves the
+    // few buffers down instead of freeing and allocating nodes.
+    std::vector<std::vector<float>> ready;
     // The block the last transfer handed out; the caller reads it in place
     // until its next transfer call.
     std::vector<float> lent;
+    // Buffers of blocks fetched, poisoned for AddressSanitizer while they
+    // wait here, so that a caller reading a block after its next transfer is
+    // still caught.
+    std::vector<std::vector<float>> spare;
+    // Each amplifier's raw load while a block is made.
+    std::vector<std::array<float, 6>> rawLoads;
 
     std::vector<Call> calls;
+    bool recordDataTransfers = false;
+    uint64_t dataTransfers = 0;
     std::string holdFunction;
     bool holdArmed = false;
     bool callerHeld = false;
@@ -183,20 +196,59 @@ void copyText(char* destination, const std::string& text, size_t size) {
         std::memcpy(destination, text.c_str(), text.size() + 1);
 }
 
-// Records the call and, when it is the one a test asked to hold, waits for the
-// release with the library's mutex let go.
-void enter(const char* function, std::vector<int64_t> arguments = {}) {
-    const DWORD thread = GetCurrentThreadId();
-    Library& l = library();
-    std::unique_lock<std::mutex> lock(l.mutex);
+// When this is the call a test asked to hold, waits for the release with the
+// library's mutex let go. Caller holds the mutex through `lock`.
+void holdIfAsked(Library& l, std::unique_lock<std::mutex>& lock, const char* function) {
     Script& s = l.script;
-    s.calls.push_back(Call{function, std::move(arguments), s.selected, thread});
     if (!s.holdArmed || s.holdFunction != function) return;
     s.holdArmed = false;
     s.callerHeld = true;
     const uint64_t release = l.releases;
     l.changed.notify_all();
     l.changed.wait(lock, [&] { return l.releases != release; });
+}
+
+// Records the call, then holds it if asked.
+void enter(const char* function, std::vector<int64_t> arguments = {}) {
+    const DWORD thread = GetCurrentThreadId();
+    Library& l = library();
+    std::unique_lock<std::mutex> lock(l.mutex);
+    Script& s = l.script;
+    s.calls.push_back(Call{function, std::move(arguments), s.selected, thread});
+    holdIfAsked(l, lock, function);
+}
+
+// The same for a call of the data path, which runs once or twice per block:
+// counted always, recorded only when a test asks, so that a stream neither
+// grows the record nor allocates.
+void enterDataPath(const char* function) {
+    const DWORD thread = GetCurrentThreadId();
+    Library& l = library();
+    std::unique_lock<std::mutex> lock(l.mutex);
+    Script& s = l.script;
+    ++s.dataTransfers;
+    if (s.recordDataTransfers) s.calls.push_back(Call{function, {}, s.selected, thread});
+    holdIfAsked(l, lock, function);
+}
+
+// A fetched block's buffer, for makeBlock to fill again; dropped when enough wait.
+void recycle(Script& s, std::vector<float>& block) {
+    if (block.capacity() == 0) return;
+    if (s.spare.size() < kSpareBlocks) {
+        ASAN_POISON_MEMORY_REGION(block.data(), block.capacity() * sizeof(float));
+        s.spare.push_back(std::move(block));
+    }
+    std::vector<float>().swap(block);
+}
+
+// A buffer of `floats` floats, from the spares when one waits.
+std::vector<float> blockBuffer(Script& s, size_t floats) {
+    if (s.spare.empty()) return std::vector<float>(floats);
+    std::vector<float> block = std::move(s.spare.back());
+    s.spare.pop_back();
+    ASAN_UNPOISON_MEMORY_REGION(block.data(), block.capacity() * sizeof(float));
+    block.resize(floats);
+    return block;
 }
 
 // Fx, Fy, Fz, Mx, My, Mz of the amplifier's scripted load. The plug-in puts
@@ -228,10 +280,11 @@ bool makeBlock(Script& s) {
     const int32_t count = answeredDeviceCount(s);
     if (count < 1) return false;
     const size_t devices = static_cast<size_t>(count);
-    std::vector<std::array<float, 6>> loads;
+    std::vector<std::array<float, 6>>& loads = s.rawLoads;
+    loads.clear();
     for (int32_t d = 0; d < count; ++d) loads.push_back(rawLoad(s, d));
 
-    std::vector<float> block(kSamplesPerBlock * devices * kFloatsPerGroup);
+    std::vector<float> block = blockBuffer(s, kSamplesPerBlock * devices * kFloatsPerGroup);
     for (size_t sample = 0; sample < kSamplesPerBlock; ++sample) {
         const uint32_t counter = (s.nextCounter + static_cast<uint32_t>(sample)) % kCounterWrap;
         for (size_t d = 0; d < devices; ++d) {
@@ -529,12 +582,12 @@ USBAMPSIM_API int fmSetBlink(void) {
 }
 
 USBAMPSIM_API int fmDLLTransferFloatData(float** data) {
-    enter(__func__);
+    enterDataPath(__func__);
     return answer([&](Script& s) {
-        std::vector<float>().swap(s.lent);
+        recycle(s, s.lent);
         if (!data || s.ready.empty()) return 0;
         s.lent = std::move(s.ready.front());
-        s.ready.pop_front();
+        s.ready.erase(s.ready.begin());
         *data = s.lent.data();
         return 1;
     });
@@ -606,7 +659,18 @@ USBAMPSIM_API std::vector<Call> Calls() {
 }
 
 USBAMPSIM_API void ClearCalls() {
-    change([](Script& s) { s.calls.clear(); });
+    change([](Script& s) {
+        s.calls.clear();
+        s.dataTransfers = 0;
+    });
+}
+
+USBAMPSIM_API void RecordDataTransfers(bool on) {
+    change([&](Script& s) { s.recordDataTransfers = on; });
+}
+
+USBAMPSIM_API uint64_t DataTransfers() {
+    return answer([](const Script& s) { return s.dataTransfers; });
 }
 
 USBAMPSIM_API void HoldCall(const std::string& function) {

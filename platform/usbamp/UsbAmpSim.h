@@ -92,7 +92,7 @@ constexpr float kTriggerIdle = -1.0f;
 
 // Back to the defaults listed with each setter; stops the producer, releases
 // a held caller, drops every block (also the one the last transfer lent) and
-// clears the call record. Not for use while the code under test may still be
+// clears the call record and the transfer count. Not for use while the code under test may still be
 // reading a block.
 USBAMPSIM_API void Reset();
 
@@ -127,14 +127,22 @@ USBAMPSIM_API void SetCalibrationDownload(int32_t deviceIndex, int32_t downloadA
                                           std::vector<int32_t> completeAnswers);
 
 // --- Call record ---
-// Every call of every fm function, transfers included, in the order they came.
+// Every call of every fm function in the order they came; the data transfers
+// only while RecordDataTransfers is on, so that a stream neither grows the
+// record nor allocates per block.
 USBAMPSIM_API std::vector<Call> Calls();
+// Forgets the calls and the transfer count.
 USBAMPSIM_API void ClearCalls();
+// Whether fmDLLTransferFloatData calls go into the record (default: off).
+USBAMPSIM_API void RecordDataTransfers(bool on);
+// The fmDLLTransferFloatData calls since the last ClearCalls, recorded or not.
+USBAMPSIM_API uint64_t DataTransfers();
 
 // --- Holding a caller ---
-// The next call of this fm function, from any thread, is recorded and then
-// waits, before it has any effect, until ReleaseHeldCall(). Only that one call
-// is held; it holds none of the library's locks while it waits.
+// The next call of this fm function, from any thread, is recorded (a data
+// transfer as the record's setting says) and then waits, before it has any
+// effect, until ReleaseHeldCall(). Only that one call is held; it holds none
+// of the library's locks while it waits.
 USBAMPSIM_API void HoldCall(const std::string& function);
 // True once a caller waits at the hold (at once if one does already); false
 // when the timeout, a safety net, runs out first.

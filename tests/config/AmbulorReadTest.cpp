@@ -121,6 +121,26 @@ TEST_F(AmbulorReadTest, UnitLinesBeforeCountHaveBadIndexes) {
     EXPECT_STREQ(L"", reader.devices[1].ampId[0]);
 }
 
+// Units are numbered from 1: a unit 0 (an easy slip in a hand-written file) or
+// below is refused line by line and stores nothing anywhere.
+TEST_F(AmbulorReadTest, UnitIndexesOfZeroOrBelowAreRefused) {
+    EXPECT_EQ(-1, ReadText("COUNT,1\n" + completeUnit(1) +
+                           "AMBULOR,0,ZERO,1,1,1\nAMP,0,LEFT,x,Z\nSENSOR,0,RIGHT,B,Z,0,0,90\n"
+                           "AMBULOR,-1,MINUS,1,1,1\nSENSOR,-2147483648,LEFT,A,M,0,0,0\n"));
+    EXPECT_EQ(Semantic(L"Bad device index 0", 8) + Semantic(L"Bad device index 0", 9) +
+                  Semantic(L"Bad device index 0", 10) + Semantic(L"Bad device index -1", 11) +
+                  Semantic(L"Bad device index -2147483648", 12),
+              Errors());
+    // Unit 1 keeps what its own lines gave; no unit took the refused lines.
+    const AmbulorDeviceRecord& unit = reader.devices[0];
+    EXPECT_FALSE(unit.defined);
+    EXPECT_STREQ(L"AMP1L", unit.ampId[0]);
+    EXPECT_STREQ(L"AMP1R", unit.ampId[1]);
+    EXPECT_STREQ(L"S13", unit.sensorId[3]);
+    EXPECT_EQ(270, unit.sensorOrientation[3]);
+    for (const AmbulorDeviceRecord& device : reader.devices) EXPECT_FALSE(device.defined);
+}
+
 TEST_F(AmbulorReadTest, NoUnitsIsASummaryError) {
     EXPECT_EQ(-1, ReadText("VERSION,101\nENABLED,1\n"));
     EXPECT_EQ(SummaryError(L"No Ambulor units defined in configuration"), Errors());

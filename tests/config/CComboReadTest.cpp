@@ -78,6 +78,22 @@ TEST_F(CComboReadTest, TurnedMembersSwapTheirExtentsAndPassOnTheirOrientation) {
     EXPECT_EQ(0, reader.members[2].orientation);
 }
 
+// Orientations run 0 to 3: 4, the first value past them, is taken as 0 like
+// 7 and -1, while 3 is kept and turns its member as 1 does.
+TEST_F(CComboReadTest, OrientationFourIsTakenAsZeroAndThreeIsKept) {
+    EXPECT_EQ(1, ReadText("CP_COUNT,1\nCP_INFO,1,0,C,T,2,0,0,0\nPP_INFO,1,A\nPP_INFO,1,B\n"
+                          "PP_MEMBER,A,T,20,10,0,0,4\nPP_MEMBER,B,T,20,10,30,0,3\n"));
+    EXPECT_TRUE(errors.IsEmpty());
+    EXPECT_EQ(0, reader.members[0].orientation);
+    EXPECT_EQ(0, reader.memberRefs[0].orientation);
+    EXPECT_EQ(3, reader.members[1].orientation);
+    EXPECT_EQ(3, reader.memberRefs[1].orientation);
+    // A, not turned, spans X -10..10 and Y -5..5; B, turned, X 25..35 and
+    // Y -10..10: the box centre is (12.5, 0).
+    EXPECT_EQ(12.5f, reader.memberRefs[0].offsetX);
+    EXPECT_EQ(-17.5f, reader.memberRefs[1].offsetX);
+}
+
 TEST_F(CComboReadTest, EmptyOrNotesOnlyFileIsClean) {
     EXPECT_EQ(1, ReadText(""));
     EXPECT_EQ(0, reader.cpCount);

@@ -1,5 +1,5 @@
-// Where the readers find their files on drive C:. Without GoogleTest, so that
-// the fuzzers write their files the way the tests do.
+// Where the readers find their files on drive C:. (The fuzz targets write no
+// files: they hand the readers their bytes in memory, testkit/ConfigBytes.h.)
 #pragma once
 
 #include <string>

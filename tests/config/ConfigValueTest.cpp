@@ -10,12 +10,23 @@
 #include <string>
 
 #include "config/ConfigValue.h"
+#include "config/DecimalNumber.h"
 #include "tests/support/CommaLocale.h"
 
 namespace {
 
 using ConfigValue::ToFloat;
 using ConfigValue::ToInt;
+
+TEST(ConfigValueTest, DigitsAreTheTenOfAscii) {
+    for (wchar_t ch = L'0'; ch <= L'9'; ++ch) EXPECT_TRUE(ConfigValue::IsDigit(ch)) << static_cast<int>(ch);
+    for (const wchar_t ch : {L'/', L':', L'\0', L' ', L'a', static_cast<wchar_t>(0x0660),
+                             static_cast<wchar_t>(0xFF10), static_cast<wchar_t>(-1)})
+        EXPECT_FALSE(ConfigValue::IsDigit(ch)) << static_cast<int>(ch);
+    // A byte above 0x7F read as a signed char is no digit either.
+    EXPECT_FALSE(ConfigValue::IsDigit(static_cast<char>(0xB0)));
+    EXPECT_EQ(7, ToInt(L"7\x0667"));
+}
 
 TEST(ConfigValueTest, IntegersReadAsWcstolInBase10) {
     EXPECT_EQ(42, ToInt(L"  42abc"));

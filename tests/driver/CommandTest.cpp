@@ -1,5 +1,7 @@
 // The hardware commands: each body's guard, pause, library calls, log lines
 // and state report; the single pending stop; zeroing on the caller's thread.
+#include <atomic>
+#include <boost/thread/barrier.hpp>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -309,6 +311,57 @@ TEST_F(CommandTest, EveryStopAskedForAfterTheLastOneRanIsQueued) {
         ASSERT_FALSE(service->IsStopPending()) << "round " << round;
         ASSERT_EQ(CallsNamed("fmBroadcastStop").size(), static_cast<size_t>(round));
     }
+}
+
+// Start and Stop from two host threads at once, with the worker kept busy so
+// that whatever they queue waits: a Stop that slips in between a Start's flag
+// change and its queueing would leave the flag set with the start queued last,
+// and the host's next Stop would be swallowed. The second thread asks again and
+// again while the Start is under way, so that it meets that moment.
+TEST_F(CommandTest, TheLastStopAskedForIsTheLibrarysLastBroadcastWhateverTheRace) {
+    constexpr int kRounds = 2000;
+    Detect();
+    boost::barrier meet(3);
+    std::atomic<bool> started{false};
+    std::thread starter([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            meet.wait();
+            service->Start();
+            started = true;
+            meet.wait();
+        }
+    });
+    std::thread stopper([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            meet.wait();
+            do service->Stop();
+            while (!started);
+            meet.wait();
+        }
+    });
+
+    int failedRound = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        ClearRecords();
+        Gate& gate = NewGate();
+        service->Enqueue(gate.Command());
+        const bool busy = gate.WaitUntilArrived();
+        started = false;
+        meet.wait();
+        meet.wait();
+        service->Stop();
+        gate.Open();
+        const bool drained = Drain();
+        std::vector<std::string> broadcasts;
+        for (const std::string& call : DescribedCalls())
+            if (call == "fmBroadcastStart()" || call == "fmBroadcastStop()") broadcasts.push_back(call);
+        const bool stopped = !broadcasts.empty() && broadcasts.back() == "fmBroadcastStop()" &&
+                             !service->IsRunning() && !service->IsStopPending();
+        if (!failedRound && !(busy && drained && stopped)) failedRound = round;
+    }
+    starter.join();
+    stopper.join();
+    EXPECT_EQ(failedRound, 0) << "the amplifiers ran on after the last stop in round " << failedRound;
 }
 
 TEST_F(CommandTest, ZeroWhileNotRunningDoesNothing) {

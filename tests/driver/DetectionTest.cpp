@@ -1,8 +1,10 @@
 // Detection: counting the amplifiers, calibration download, identity reading,
 // the settle pauses and what the callbacks receive.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -491,6 +493,66 @@ TEST_F(DetectionTest, ADetectionHoldsTheStateMutexFromItsStartThroughItsIdentity
     ASSERT_EQ(zeros.size(), 1u);
     EXPECT_NE(zeros[0].threadId, worker);
 }
+
+// Where a detection fails before its callback: the host's log throws at a
+// chosen line (under the state mutex), or the settle pause throws (outside it).
+struct Failure {
+    const char* name;
+    const char* line;  // null: the settle pause fails instead
+};
+
+void PrintTo(const Failure& f, std::ostream* out) {
+    *out << f.name;
+}
+
+class DetectionFailureTest : public DriverTest, public ::testing::WithParamInterface<Failure> {};
+
+// The start-up stopped the amplifiers, so the detection ends with running
+// false and the state callback told; the detection callback, which would get
+// records half read, is not called; the worker and the state mutex go on.
+TEST_P(DetectionFailureTest, AFailureBeforeTheCallbackStillEndsNotRunningAndSkipsTheCallback) {
+    const char* line = GetParam().line;
+    CreateService(&throwingLog);
+    UsbAmpSim::SetAmplifiers({Plate(0), Plate(1)});
+    UsbAmpSim::SetCalibrationCheck({1});
+    WatchState();
+    StartStreaming();
+    ClearRecords();
+    const DWORD worker = Worker();
+    if (line)
+        throwingLog.ThrowAt(line);
+    else
+        recorder.SetPauseCallback([worker](DWORD ms) {
+            if (GetCurrentThreadId() == worker && ms == 500u) throw std::runtime_error("settle pause");
+        });
+
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    service->DetectDevices(
+        [called](Service::VDllInitInfo, std::vector<Service::VDeviceInfo>) { *called = true; });
+    ASSERT_TRUE(Drain());
+    recorder.SetPauseCallback(nullptr);
+    service->SetAcquisitionRate(900);
+    ASSERT_TRUE(Drain());
+
+    EXPECT_FALSE(*called);
+    EXPECT_THAT(StateValues(), ElementsAre(false));
+    EXPECT_EQ(StateReports().at(0).threadId, worker);
+    EXPECT_FALSE(service->IsRunning());
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_THAT(log[log.size() - 2], ::testing::StartsWith("3 KESU driver worker caught an exception: "));
+    EXPECT_THAT(log[log.size() - 2], ::testing::EndsWith(line ? line : "settle pause"));
+    EXPECT_EQ(log.back(), "0 ::fmBroadcastAcquisitionRate(900)");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DetectionFailureTest,
+    ::testing::Values(Failure{"StartUp", "::fmDLLInit()"},
+                      Failure{"Calibration", "fmPeloraDownloadCalFile() called for platform PS-1"},
+                      // The first record is whole, the second half read.
+                      Failure{"SecondIdentity", "::fmGetAmplifierSerialNumber() -> AS-1"},
+                      Failure{"SettlePause", nullptr}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
 class DeviceCountTest : public DriverTest, public ::testing::WithParamInterface<int32_t> {};
 

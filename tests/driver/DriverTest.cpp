@@ -7,6 +7,7 @@
 #include <atomic>
 #include <boost/bind/bind.hpp>
 #include <fstream>
+#include <stdexcept>
 
 #include "sdk/ModuleHost.h"
 
@@ -76,6 +77,23 @@ void Events::Clear() {
 bool Events::WaitForCount(size_t count, std::chrono::milliseconds safetyNet) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return added_.wait_for(lock, safetyNet, [&] { return events_.size() >= count; });
+}
+
+void ThrowingLog::ThrowAt(const std::string& prefix, int times) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    prefix_ = prefix;
+    times_ = times;
+}
+
+void ThrowingLog::Log(const char* text, int level) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (times_ != 0 && std::string(text).rfind(prefix_, 0) == 0) {
+            if (times_ > 0) --times_;
+            throw std::runtime_error(std::string("the host's log failed at ") + text);
+        }
+    }
+    host_.Log(text, level);
 }
 
 std::string Described(const UsbAmpSim::Call& call) {
@@ -156,8 +174,9 @@ void DriverTest::TearDown() {
     UsbAmpSim::Reset();
 }
 
-void DriverTest::CreateService() {
-    KESU::g_host = &host;
+void DriverTest::CreateService(ZentuDigitalDevice::IHost* logger) {
+    service.reset();
+    KESU::g_host = logger ? logger : &host;
     service = std::make_unique<Service>();
 }
 

@@ -85,6 +85,28 @@ private:
     std::vector<std::string> events_;
 };
 
+// The host's log as a failing host may offer it: the lines chosen throw
+// instead of being written; every other call goes on to the fake host.
+class ThrowingLog final : public ZentuDigitalDevice::IHost {
+public:
+    explicit ThrowingLog(FakeHost& host) : host_(host) {}
+
+    // The next `times` lines that begin with `prefix` throw a runtime_error
+    // naming the line; times < 0: every such line. Any thread.
+    void ThrowAt(const std::string& prefix, int times = 1);
+
+    void Log(const char* text, int level) override;
+    uint32_t GetBaseRate() override { return host_.GetBaseRate(); }
+    void Unused2() override { host_.Unused2(); }
+    double GetTime() override { return host_.GetTime(); }
+
+private:
+    FakeHost& host_;
+    std::mutex mutex_;
+    std::string prefix_;
+    int times_ = 0;
+};
+
 // "fmDLLSetUSBPacketSize(512)": a library call with its integer arguments.
 std::string Described(const UsbAmpSim::Call& call);
 // Every library call as described, transfers left out.
@@ -112,7 +134,8 @@ protected:
     void TearDown() override;
 
     // Builds the service as Initialise does: logger first, then the service.
-    void CreateService();
+    // Without an argument the service logs to `host`.
+    void CreateService(ZentuDigitalDevice::IHost* logger = nullptr);
     // Queues one detection and waits until it has ended.
     Detection Detect();
     // Waits until the worker has run every command queued and handled every
@@ -149,6 +172,7 @@ protected:
     std::vector<bool> StateValues() const;
 
     FakeHost host;
+    ThrowingLog throwingLog{host};
     SleepRecorder recorder;
     Events events;
     std::unique_ptr<Service> service;

@@ -102,6 +102,7 @@ TEST_F(WorkerTest, ADataMessageDrainsEveryReadyBlockToTheCallbackUncopied) {
     WatchData();
     StartStreaming();
     ClearRecords();
+    UsbAmpSim::RecordDataTransfers(true);
 
     // The worker is kept busy so that all three blocks wait for the first message.
     Gate& gate = NewGate();
@@ -141,7 +142,7 @@ TEST_F(WorkerTest, WithoutADataCallbackReadyBlocksAreStillDrained) {
     HandOver(3.0f);
     gate.Open();
     ASSERT_TRUE(Drain());
-    EXPECT_EQ(CallsNamed("fmDLLTransferFloatData").size(), 6u);
+    EXPECT_EQ(UsbAmpSim::DataTransfers(), 6u);
 
     // Nothing of the three is left in the library: a callback set now gets
     // only the block handed over after it.
@@ -208,23 +209,6 @@ TEST_F(WorkerTest, CommandsQueuedBeforeTheDestructorAllRunInOrderFirst) {
     EXPECT_THAT(threads, ElementsAre(worker, worker, worker));
 }
 
-// A post to a thread that has no message queue yet is dropped, so the worker
-// must own one before the constructor returns; many rounds give a late queue
-// its chance to lose the command. The first round takes the service SetUp has
-// just made: destroyed unchecked, one whose worker makes its queue late would
-// lose the quit message too and hang instead of failing.
-TEST_F(WorkerTest, ACommandQueuedRightAfterConstructionIsNeverLost) {
-    for (int round = 0; round < 100; ++round) {
-        if (round > 0) {
-            service.reset();
-            CreateService();
-        }
-        auto ran = std::make_shared<Signal>();
-        service->Enqueue([ran] { ran->Raise(); });
-        ASSERT_TRUE(ran->Wait()) << "round " << round;
-    }
-}
-
 // A message that means nothing to the worker, so a post that arrives changes nothing.
 constexpr UINT kMeaningless = WM_USER + 108;
 
@@ -237,17 +221,20 @@ void WaitForQueue(DWORD worker) {
         std::this_thread::yield();
 }
 
-// The same promise with nothing between the constructor's return and the
-// post, and no command round trip per round.
-TEST_F(WorkerTest, TheWorkersQueueTakesAPostTheMomentTheConstructorReturns) {
-    for (int round = 0; round < 1000; ++round) {
-        if (round > 0) {
-            service.reset();
-            CreateService();
-        }
+// A post to a thread that has no message queue yet is dropped, so the worker
+// must own one before the constructor returns; many rounds give a late queue
+// its chance. Each round posts with nothing between the constructor's return
+// and the post, then checks that a command queued at once runs. The first
+// round takes the service SetUp has just made.
+TEST_F(WorkerTest, TheWorkersQueueTakesPostsAndCommandsTheMomentTheConstructorReturns) {
+    for (int round = 0; round < 300; ++round) {
+        if (round > 0) CreateService();
         const bool taken = PostThreadMessageW(Worker(), kMeaningless, 0, 0) != FALSE;
         if (!taken) WaitForQueue(Worker());
         ASSERT_TRUE(taken) << "round " << round;
+        auto ran = std::make_shared<Signal>();
+        service->Enqueue([ran] { ran->Raise(); });
+        ASSERT_TRUE(ran->Wait()) << "round " << round;
     }
     EXPECT_THAT(UsbAmpSim::Calls(), IsEmpty());
     EXPECT_THAT(host.LogLines(), IsEmpty());
@@ -298,6 +285,27 @@ TEST_F(WorkerTest, DestructionAfterASuccessfulStartUpStopsAndShutsTheLibraryDown
     EXPECT_FALSE(UsbAmpSim::WaitUntilStreaming(std::chrono::milliseconds(0)));
 }
 
+// The host calls the destructor while it unloads the module: a failing
+// pause or log line is logged, and the library still stopped and shut down.
+TEST_F(WorkerTest, TheDestructorLetsNoFailureOutAndStillShutsTheLibraryDown) {
+    CreateService(&throwingLog);
+    StartStreaming();
+    ClearRecords();
+    const DWORD releaser = GetCurrentThreadId();
+    recorder.SetPauseCallback([releaser](DWORD ms) {
+        if (GetCurrentThreadId() == releaser) throw std::runtime_error("pause of " + std::to_string(ms));
+    });
+    throwingLog.ThrowAt("::fmDLLShutDown", -1);
+    service.reset();
+
+    EXPECT_THAT(DescribedCalls(), ElementsAre("fmBroadcastStop()", "fmDLLShutDown()"));
+    const std::string caught = "3 KESU driver shutdown caught an exception: ";
+    EXPECT_THAT(Log(),
+                ElementsAre(caught + "pause of 250", caught + "pause of 250",
+                            caught + "the host's log failed at ::fmDLLShutDown", caught + "pause of 500"));
+    EXPECT_THAT(recorder.Milliseconds(), ElementsAre(250u, 250u, 500u));
+}
+
 TEST_F(WorkerTest, AnExceptionFromACommandIsLoggedAsAnErrorAndTheWorkerGoesOn) {
     service->Enqueue([] { throw std::runtime_error("command broke"); });
     service->Enqueue([] { throw 42; });
@@ -310,6 +318,19 @@ TEST_F(WorkerTest, AnExceptionFromACommandIsLoggedAsAnErrorAndTheWorkerGoesOn) {
     EXPECT_EQ(errors[0].threadId, Worker());
     EXPECT_EQ(errors[1].threadId, Worker());
     EXPECT_EQ(CallsNamed("fmBroadcastAcquisitionRate").size(), 1u);
+}
+
+// The worker's last resort: an exception from the host's log while it logs
+// the one it caught must end neither the worker nor the process.
+TEST_F(WorkerTest, AHostLogThatFailsWhileAnExceptionIsLoggedLeavesTheWorkerRunning) {
+    CreateService(&throwingLog);
+    throwingLog.ThrowAt("KESU driver worker", -1);
+    service->Enqueue([] { throw std::runtime_error("command broke"); });
+    service->Enqueue([] { throw 42; });
+    service->SetAcquisitionRate(700);
+    ASSERT_TRUE(Drain());
+
+    EXPECT_THAT(Log(), ElementsAre("0 ::fmBroadcastAcquisitionRate(700)"));
 }
 
 TEST_F(WorkerTest, AnExceptionFromTheStateCallbackIsLoggedAndTheStateMutexIsFree) {

@@ -25,6 +25,15 @@ protected:
         while (file.ReadString(line)) lines.push_back(line);
         EXPECT_TRUE(line.IsEmpty());
         EXPECT_FALSE(file.ReadString(line));
+
+        // The same bytes held in memory give the same lines.
+        CStdioFile memory;
+        EXPECT_TRUE(memory.OpenBytes(bytes.data(), bytes.size()));
+        std::vector<CString> memoryLines;
+        while (memory.ReadString(line)) memoryLines.push_back(line);
+        EXPECT_TRUE(line.IsEmpty());
+        EXPECT_FALSE(memory.ReadString(line));
+        EXPECT_TRUE(memoryLines == lines) << "bytes in memory read differently";
         return lines;
     }
 
@@ -104,6 +113,32 @@ TEST_F(StdioFileLinesTest, ClosingEndsReadingAndTheObjectOpensAgain) {
     ASSERT_TRUE(file.Open(L"C:\\b.txt", CStdioFile::modeRead));
     ASSERT_TRUE(file.ReadString(line));
     EXPECT_EQ(line, L"second");
+}
+
+TEST_F(StdioFileLinesTest, BytesInMemoryAreReadWithoutACopyAndCloseLikeAFile) {
+    std::string bytes = "first\nsecond";
+    CStdioFile file;
+    CString line;
+    ASSERT_TRUE(file.OpenBytes(bytes.data(), bytes.size()));
+    ASSERT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, L"first");
+    bytes[6] = 'S';  // read in place, not copied
+    ASSERT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, L"Second");
+    EXPECT_FALSE(file.ReadString(line));
+
+    ASSERT_TRUE(file.OpenBytes(bytes.data(), 5));
+    file.Close();
+    EXPECT_FALSE(file.ReadString(line));
+    ASSERT_TRUE(file.OpenBytes(nullptr, 0));
+    EXPECT_FALSE(file.ReadString(line));
+
+    // A file opened after bytes reads the file.
+    folder_.Write("a.txt", "from the file\n");
+    ASSERT_TRUE(file.OpenBytes(bytes.data(), bytes.size()));
+    ASSERT_TRUE(file.Open(L"C:\\a.txt", CStdioFile::modeRead));
+    ASSERT_TRUE(file.ReadString(line));
+    EXPECT_EQ(line, L"from the file");
 }
 
 TEST_F(StdioFileOpenTest, MissingFileAndMissingFolderAreToldApart) {

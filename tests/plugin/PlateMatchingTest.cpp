@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -316,4 +317,113 @@ TEST(FindConfiguredPlateDefinitionTest, ResultIsANewGenericDefinitionWithTheMatc
     EXPECT_EQ("   ", found->version);
     EXPECT_EQ("Sync Port", found->syncPort);
     EXPECT_EQ("", found->amplifierSerial.value.GetValue());
+}
+
+namespace {
+
+// The size rule of every model row, written out here apart from the table so
+// that a slip in one row's millimetres shows. Rows without a size rule are
+// chosen by their model text alone.
+struct SizeRule {
+    const char* name;
+    bool hasSizeRule;
+    double length;  // millimetres
+    double width;
+};
+const SizeRule kSizeRules[] = {
+    {"Tamsel", true, 600, 400},   {"Ruvo", true, 508, 464},       {"Pasko", false, 0, 0},
+    {"Merkan", false, 0, 0},      {"Vell", true, 498, 498},       {"Sorvik", true, 600, 600},
+    {"Dunmar", true, 900, 600},   {"Halvost", true, 1200, 600},   {"Jorkel", true, 900, 603},
+    {"Brenox", true, 900, 900},   {"Quistral", true, 1200, 1200}, {"Ostrun", true, 711, 610},
+    {"Femdal", true, 610, 610},   {"Carvo", true, 1219, 610},     {"Pilsant", true, 500, 250},
+    {"Gemwick", true, 1373, 325}, {"Trovane", true, 762, 622},    {"Nuvrel", true, 1040, 405},
+    {"Oskel", true, 1016, 762},
+};
+static_assert(sizeof kSizeRules / sizeof kSizeRules[0] == 19, "one rule per model row");
+
+// Millimetres as a size text in inches that reads back to the same double.
+std::string Inches(double millimetres) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", millimetres / 25.4);
+    return text;
+}
+
+// Millimetres as the lookup reads them back from Inches.
+double ReadBack(double millimetres) {
+    return std::strtod(Inches(millimetres).c_str(), nullptr) * 25.4;
+}
+
+bool Fits(double measured, double nominal) {
+    return std::fabs(measured - nominal) < std::fabs(measured * 0.01);
+}
+
+// The code the rules above give a platform without model text: the first row
+// whose nominal length and width both lie within 1 % of the measured sizes.
+int ExpectedCode(double length, double width) {
+    const double readLength = ReadBack(length);
+    const double readWidth = ReadBack(width);
+    for (int row = 0; row < 19; ++row) {
+        const SizeRule& rule = kSizeRules[row];
+        if (rule.hasSizeRule && Fits(readLength, rule.length) && Fits(readWidth, rule.width)) return row + 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Each row's own nominal sizes, and each size just inside and just outside 1 %
+// on either side (the tolerance is 1 % of the measured size, so the window of
+// a nominal n runs from n / 1.01 to n / 0.99): inside gives that row, or the
+// earlier row whose sizes overlap it; outside never gives that row.
+TEST(MatchPlateModelTest, EveryRowsSizeRuleHoldsItsNominalSizesToOnePercent) {
+    // Strict bounds of the window, as factors of the nominal size, with a
+    // margin far above rounding and far below a millimetre.
+    const double inside[] = {1 / 1.01 * (1 + 1e-6), 1 / 0.99 * (1 - 1e-6)};
+    const double outside[] = {1 / 1.01 * (1 - 1e-6), 1 / 0.99 * (1 + 1e-6)};
+    int earlier = 0;
+    for (int row = 0; row < 19; ++row) {
+        const SizeRule& rule = kSizeRules[row];
+        const int code = row + 1;
+        SCOPED_TRACE(rule.name);
+        ASSERT_EQ(std::string(rule.name), kPlateModels[row].name);
+        if (!rule.hasSizeRule) {
+            // Only the model text reaches this row: not even the sizes its
+            // definition carries.
+            const double length = kPlateModels[row].sizeY * 1000;
+            const double width = kPlateModels[row].sizeX * 1000;
+            EXPECT_NE(code, Match("", Inches(length), Inches(width)));
+            EXPECT_EQ(ExpectedCode(length, width), Match("", Inches(length), Inches(width)));
+            continue;
+        }
+
+        const int nominal = Match("", Inches(rule.length), Inches(rule.width));
+        EXPECT_EQ(ExpectedCode(rule.length, rule.width), nominal);
+        EXPECT_GE(code, nominal);
+        EXPECT_LT(0, nominal);
+        if (nominal != code) ++earlier;
+
+        for (int side = 0; side < 2; ++side) {
+            const double lengthIn = rule.length * inside[side], widthIn = rule.width * inside[side];
+            const double lengthOut = rule.length * outside[side], widthOut = rule.width * outside[side];
+            const int lengthInside = Match("", Inches(lengthIn), Inches(rule.width));
+            const int widthInside = Match("", Inches(rule.length), Inches(widthIn));
+            const int lengthOutside = Match("", Inches(lengthOut), Inches(rule.width));
+            const int widthOutside = Match("", Inches(rule.length), Inches(widthOut));
+            SCOPED_TRACE(side == 0 ? "below" : "above");
+            EXPECT_EQ(ExpectedCode(lengthIn, rule.width), lengthInside);
+            EXPECT_EQ(ExpectedCode(rule.length, widthIn), widthInside);
+            EXPECT_EQ(ExpectedCode(lengthOut, rule.width), lengthOutside);
+            EXPECT_EQ(ExpectedCode(rule.length, widthOut), widthOutside);
+            EXPECT_GE(code, lengthInside);
+            EXPECT_LT(0, lengthInside);
+            EXPECT_GE(code, widthInside);
+            EXPECT_LT(0, widthInside);
+            EXPECT_NE(code, lengthOutside);
+            EXPECT_NE(code, widthOutside);
+        }
+    }
+    // Jorkel's nominal sizes (900 by 603) also fit Dunmar (900 by 600), which
+    // comes first; every other row answers its own nominal sizes.
+    EXPECT_EQ(7, Match("", Inches(900), Inches(603)));
+    EXPECT_EQ(1, earlier);
 }

@@ -8,6 +8,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <string>
 #include <thread>
 #include <tuple>
 
@@ -206,6 +207,43 @@ TEST_F(UsbAmpScriptTest, EveryCallIsRecordedWithItsArgumentsSelectionAndThread) 
     fmBroadcastZero();
     ASSERT_EQ(1u, Calls().size());
     EXPECT_EQ("fmBroadcastZero", Calls()[0].function);
+}
+
+// Tests feed blocks in lock-step by holding the transfer, so the hold works
+// whether the transfer is recorded or only counted.
+TEST_F(UsbAmpScriptTest, DataTransfersAreCountedRecordedOnRequestAndHeldEitherWay) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue takes the announcements
+    fmDLLPostDataReadyMessages(1);
+    fmDLLPostUserThreadMessages(GetCurrentThreadId());
+    fmBroadcastStart();
+    for (bool recorded : {false, true}) {
+        SCOPED_TRACE(recorded);
+        RecordDataTransfers(recorded);
+        ClearCalls();
+        ASSERT_TRUE(HandOverBlock(std::vector<float>(128, 7.0f)));
+        HoldCall("fmDLLTransferFloatData");
+        float* block = nullptr;
+        auto held = onItsOwnThread([&] { fmDLLTransferFloatData(&block); });
+        ASSERT_TRUE(WaitUntilHeld(kSafetyNet));
+        ReleaseHeldCall();
+        ASSERT_TRUE(returns(held));
+        ASSERT_NE(nullptr, block);
+        EXPECT_EQ(7.0f, block[0]);
+        fmBroadcastZero();
+
+        EXPECT_EQ(1u, DataTransfers());
+        std::vector<std::string> functions;
+        for (const Call& call : Calls()) functions.push_back(call.function);
+        const std::vector<std::string> expected =
+            recorded ? std::vector<std::string>{"fmDLLTransferFloatData", "fmBroadcastZero"}
+                     : std::vector<std::string>{"fmBroadcastZero"};
+        EXPECT_EQ(expected, functions);
+    }
+    Reset();
+    EXPECT_EQ(0u, DataTransfers());
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
 }
 
 TEST_F(UsbAmpScriptTest, CallsFromManyThreadsAreAllRecordedInEachThreadsOrder) {

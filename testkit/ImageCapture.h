@@ -1,4 +1,5 @@
 // A target that keeps exactly the bytes a value's SerialiseInto hands it.
+// Shared by the SDK tests and the value fuzz targets.
 #pragma once
 
 #include <vector>

@@ -1,0 +1,184 @@
+// Detection handling: supported rates and trigger levels by amplifier type,
+// rate snapping, and the amplifier devices kept, reused and instantiated.
+#include <boost/thread/locks.hpp>
+
+#include "plugin/ModuleStatics.h"
+#include "plugin/SampleRates.h"
+#include "tests/plugin/SharedConfigDeviceTest.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::Not;
+
+namespace KESUTest {
+
+namespace {
+
+const std::vector<uint32_t> kType400Rates = {1000, 600, 500, 300, 250, 200, 150, 125,
+                                             120,  100, 60,  50,  30,  25,  15,  10};
+
+bool HostSaysConnected(FakeHost& host, const std::string& device) {
+    ZentuDigitalDevice::IParameterValueBool connected;
+    EXPECT_TRUE(host.DeviceHost(device).ReadStoredValue("Connected", connected));
+    return connected.GetValue();
+}
+
+std::vector<std::string> InstantiatedNames(const FakeHost& host) {
+    std::vector<std::string> names;
+    for (const FakeCall& call : host.CallsOf("InstantiateDevice"))
+        names.push_back(call.texts[1] + "/" + call.texts[3]);
+    return names;
+}
+
+}  // namespace
+
+TEST_F(PlaceholderTest, DetectionNarrowsRatesAndListsTriggerLevelsByType) {
+    const std::vector<uint32_t> all(KESU::kDefaultRates, KESU::kDefaultRates + KESU::kDefaultRateCount);
+    struct Case {
+        std::vector<int32_t> types;
+        std::vector<uint32_t> rates;
+        std::vector<uint32_t> levels;
+    };
+    // Each detection starts from the full list again.
+    const Case cases[] = {
+        {{400}, kType400Rates, {0}},
+        {{100}, all, {1}},
+        {{300}, std::vector<uint32_t>(all.begin() + 3, all.end()), {1}},
+        {{300, 400}, kType400Rates, {1, 0}},
+        {{400, 200, 100}, kType400Rates, {0, 1}},
+    };
+    Connect({});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.types));
+        std::vector<UsbAmpSim::Amplifier> amplifiers;
+        for (int32_t type : c.types) amplifiers.push_back(Amp(type, static_cast<int>(amplifiers.size())));
+        Rescan(amplifiers);
+        boost::unique_lock<boost::mutex> lock(placeholder->mutex);
+        EXPECT_THAT(std::vector<uint32_t>(placeholder->rates, placeholder->rates + placeholder->rateCount),
+                    ElementsAreArray(c.rates));
+        EXPECT_EQ(placeholder->triggerLevel, c.levels);
+        EXPECT_EQ(placeholder->deviceCount, c.types.size());
+    }
+}
+
+TEST_F(PlaceholderTest, SampleRateSnapsToTheNearerSupportedRate) {
+    Connect({Amp(400, 0), Amp(400, 1)});
+    struct Case {
+        const char* text;
+        uint32_t rate;
+    };
+    for (const Case& c : {Case{"900", 1000}, Case{"800", 600}, Case{"5", 10}, Case{"0", 10},
+                          Case{"2000", 2000}, Case{"1100", 1100}, Case{"+250", 250}, Case{"10", 10}}) {
+        SCOPED_TRACE(c.text);
+        host.ClearCalls();
+        UsbAmpSim::ClearCalls();
+        Change("SampleRate", c.text, {1});
+        ASSERT_TRUE(Drain());
+        const std::string requested = std::to_string(std::stoi(c.text));
+        if (requested == std::to_string(c.rate))
+            EXPECT_THAT(Log(), ::testing::IsEmpty());
+        else
+            EXPECT_THAT(Log(), ElementsAre("2 Sample rate " + requested + " adjusted to " +
+                                           std::to_string(c.rate) + " to match devices"));
+        EXPECT_THAT(UsbAmpSim::Calls().back().arguments, ElementsAre(c.rate));
+        EXPECT_EQ(placeholder->sampleRate, c.rate);
+        for (const Device& device : Devices()) EXPECT_EQ(device->sampleRate, c.rate);
+    }
+}
+
+TEST_F(PlaceholderTest, DetectionReportsItsOutcomeAndRetiresFormerDevices) {
+    Connect({Amp(300, 0)});
+    struct Case {
+        int32_t readyAfterPolls;
+        std::string outcome;
+        bool detectionOk;
+    };
+    for (const Case& c :
+         {Case{1, "1 Successful KESU device detection loop: No KESU devices were found", true},
+          Case{UsbAmpSim::kNeverReady,
+               "3 Unsuccessful KESU device detection loop: KESU device initialization timed out, consider "
+               "restarting the application.",
+               false}}) {
+        SCOPED_TRACE(c.outcome);
+        host.ClearCalls();
+        UsbAmpSim::SetReadyAfterPolls(c.readyAfterPolls);
+        UsbAmpSim::SetSetupCheckCode(0);
+        Rescan({});
+        EXPECT_THAT(Log(), ElementsAre(c.outcome, "1 Detected 0 KESU digital devices"));
+        EXPECT_TRUE(Devices().empty());
+        EXPECT_FALSE(HostSaysConnected(host, "AS0PS0"));
+        EXPECT_EQ(placeholder->detectionOk, c.detectionOk);
+    }
+}
+
+TEST_F(PlaceholderTest, DevicesAreReusedByIdentityAndRetiredWhenGone) {
+    Connect({Amp(300, 0), Amp(300, 1)});
+    const std::vector<Device> first = Devices();
+    ASSERT_EQ(first.size(), 2u);
+
+    Rescan({Amp(300, 1)});
+    EXPECT_THAT(Devices(), ElementsAre(first[1]));
+    EXPECT_EQ(first[1]->deviceIndex, 0u);
+    EXPECT_FALSE(HostSaysConnected(host, "AS0PS0"));
+    EXPECT_TRUE(HostSaysConnected(host, "AS1PS1"));
+
+    Rescan({Amp(300, 1), Amp(300, 0)});
+    EXPECT_THAT(Devices(), ElementsAre(first[1], first[0]));
+    EXPECT_EQ(first[0]->deviceIndex, 1u);
+    EXPECT_TRUE(HostSaysConnected(host, "AS0PS0"));
+    EXPECT_EQ(host.CallsOf("InstantiateDevice").size(), 3u) << "the placeholder and two amplifiers";
+}
+
+TEST_F(PlaceholderTest, EachNewDeviceGetsItsPlateDefinitionAndUnsupportedTypesAreSkipped) {
+    KESU::g_customPlateDefinitions = new KESU::VKESUGenericPlateDefinition[1];
+    KESU::g_customPlateDefinitions[0].name = "Walkway";
+    KESU::g_customPlateCount = 1;
+    std::vector<UsbAmpSim::Amplifier> amplifiers = {Amp(200, 0), Amp(300, 1), Amp(400, 2), Amp(100, 3)};
+    amplifiers[1].platformModel = "Ruvo 1";
+    amplifiers[2].platformModel = "Walkway";
+    host.RefuseOperationWith("InstantiateDevice", "AS3PS3", "No room");
+    Connect(amplifiers);
+    delete[] KESU::g_customPlateDefinitions;
+    KESU::g_customPlateDefinitions = nullptr;
+    KESU::g_customPlateCount = 0;
+
+    EXPECT_THAT(InstantiatedNames(host),
+                ElementsAre("Digital device common settings/KESU Shared Config Device", "Ruvo/AS1PS1",
+                            "Walkway/AS2PS2", "Force plate/AS3PS3"));
+    const std::vector<std::string> log = Log();
+    EXPECT_THAT(log, Contains("2 Detected unsupported device type 200, skipping...)"));
+    EXPECT_THAT(log, Contains("1 Detected 4 KESU digital devices"));
+    EXPECT_THAT(log, Contains("2 Host returned \"No room\" when trying to instantiate device PM3"));
+    EXPECT_TRUE(host.AllResultsReleased());
+    const std::vector<Device> devices = Devices();
+    ASSERT_EQ(devices.size(), 3u);
+    for (uint32_t d = 0; d < 3; ++d) {
+        boost::unique_lock<boost::mutex> lock(devices[d]->mutex);
+        EXPECT_EQ(devices[d]->deviceIndex, d + 1);
+        EXPECT_TRUE(devices[d]->connected.GetValue());
+    }
+}
+
+TEST_F(PlaceholderTest, RecordsOfOneIdentityGetADeviceEachAndNoDeviceIsFreed) {
+    Connect({Amp(300, 0), Amp(300, 0)});
+    std::vector<Device> first = Devices();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_NE(first[0], first[1]);
+
+    // The key now names the second device; the first lives on unnamed.
+    Rescan({Amp(300, 0), Amp(300, 0)});
+    const std::vector<Device> second = Devices();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0], first[1]);
+    EXPECT_THAT(second, Not(Contains(first[0])));
+    const std::vector<FakeInstance> instances = host.Instances();
+    ASSERT_EQ(instances.size(), 4u);
+    ZentuDigitalDevice::IDevice* retired = instances[1].device;
+    first.clear();
+    // What the host may still do with the device it was given.
+    EXPECT_EQ(StateOf(*retired), 2u);
+    retired->OnParametersChanged();
+}
+
+}  // namespace KESUTest
