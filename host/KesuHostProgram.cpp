@@ -319,11 +319,13 @@ int Capture(const Options& options, std::ostream& out, std::ostream& err) {
     }
 
     if (status == 0) {
+        // As the host does: the plates first, so that the driver's report of
+        // running, which follows the placeholder's start, comes last.
+        for (DeviceHost* plate : plates) plate->Device()->Start(plate->HostDeviceId(), plate);
         if (!placeholder->Device()->Start(placeholder->HostDeviceId(), placeholder)) {
             err << "kesu-host: the capture could not start\n";
             status = 1;
         }
-        for (DeviceHost* plate : plates) plate->Device()->Start(plate->HostDeviceId(), plate);
     }
     if (status == 0) {
         const double startTime = host.GetTime();

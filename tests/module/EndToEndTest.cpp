@@ -66,8 +66,8 @@ TEST_F(EndToEndTest, EveryPacketArrivesOnceWithTheScriptedForceAndCentreOfPressu
         EXPECT_EQ("BELT_UNIT", plates[1]->Of().name);
         for (DeviceHost* plate : plates) plate->Device()->Connect(plate);
 
-        ASSERT_TRUE(placeholder->Device()->Start(placeholder->HostDeviceId(), placeholder));
         for (DeviceHost* plate : plates) ASSERT_TRUE(plate->Device()->Start(plate->HostDeviceId(), plate));
+        ASSERT_TRUE(placeholder->Device()->Start(placeholder->HostDeviceId(), placeholder));
         placeholder->Device()->SetStartTime(kNow);
         for (DeviceHost* plate : plates) plate->Device()->SetStartTime(kNow);
         for (DeviceHost* plate : plates) {
