@@ -6,8 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# GoogleTest and Google Benchmark: the tree configures its tests and
+# benchmarks too, though only kesu-host is built here.
 packages=(cmake ninja-build g++ libboost-dev libboost-thread-dev libboost-program-options-dev
-          googletest libgtest-dev libgmock-dev)
+          googletest libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
