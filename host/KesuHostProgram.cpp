@@ -25,8 +25,8 @@ const int kMaxAmplifiers = 8;
 // The amplifier type scripted; its hardware-trigger level is 1.
 const int32_t kProductType = 300;
 const float kTriggerLevel = 1.0f;
-// Counters run freely on real amplifiers; starting away from 0 keeps the
-// first block of a capture from counting as a wrap.
+// Away from 0: the plug-in counts a capture's first block at counter 0 as a
+// wrap of the 24-bit counter.
 const uint32_t kCounterStart = 4096;
 const char* const kDefaultPlates[] = {"Sorvik", "TANDEM_TM:70x30"};
 // Detection and start-up pause for seconds on the hardware's account.

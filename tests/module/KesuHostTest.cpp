@@ -37,7 +37,7 @@ size_t LineCount(const std::string& text) {
 TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPlate) {
     const std::string csv = (drive_.Path() / "samples.csv").string();
     std::string out, err;
-    // The capture runs on the simulated library's own clock: a tenth of a
+    // The simulated library makes blocks on the wall clock: a tenth of a
     // second of real time. The hardware pauses are recorded, not waited out.
     ASSERT_EQ(0, RunInProcess({"--seconds", "0.1", "--drive-c", KESU_EXAMPLE_DRIVE_C, "--csv", csv.c_str(),
                                "--load", "250,0.125,-0.0625"},
