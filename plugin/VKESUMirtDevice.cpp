@@ -6,6 +6,8 @@
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
 
+#include "driver/DriverValues.h"
+
 namespace KESU {
 
 namespace {
@@ -76,7 +78,7 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
                              amplifierModelNumber % amplifierSerialNumber % platformModelNumber %
                              platformSerialNumber)
                       .c_str(),
-                  1);
+                  LogLevel::kInformation);
 }
 
 VKESUMirtDevice::~VKESUMirtDevice() = default;
@@ -84,6 +86,8 @@ VKESUMirtDevice::~VKESUMirtDevice() = default;
 void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
     boost::lock_guard<boost::mutex> lock(mutex);
     deviceHost = newDeviceHost;
+    // A host that connects nothing gets nothing published, rather than a crash.
+    if (!deviceHost) return;
     deviceHost->SetParameterValue(&plateDefinition.amplifierSerial.value, "AmplifierSerial", "");
     deviceHost->SetParameterValue(&plateDefinition.amplifierModel.value, "AmplifierModel", "");
     deviceHost->SetParameterValue(&plateDefinition.platformModel.value, "PlatformModel", "");

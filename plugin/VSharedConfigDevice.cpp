@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 
+#include "driver/DriverValues.h"
 #include "platform/win/WinApi.h"
 #include "plugin/ModuleStatics.h"
 #include "plugin/VKESUPlateModels.h"
@@ -15,10 +16,6 @@ namespace KESU {
 
 namespace {
 
-const int kLogInformation = 1;
-const int kLogWarning = 2;
-const int kLogError = 3;
-
 const uint32_t kStateStarting = 0;
 const uint32_t kStateRunning = 1;
 const uint32_t kStateStopped = 2;
@@ -26,8 +23,6 @@ const uint32_t kStateStopped = 2;
 const uint32_t kSoftwareTrigger = 0;
 const uint32_t kHardwareTrigger = 1;
 const uint32_t kGenlock = 2;
-
-const int32_t kDetectionTimedOut = 2;
 
 const DWORD kStopToStartPause = 500;
 
@@ -284,7 +279,8 @@ bool VSharedConfigDevice::ApplySampleRate() {
     const std::string text = definition.sampleRate.value.GetValue();
     uint32_t requested = 0;
     if (!ReadRate(text, requested)) {
-        Log(host, boost::str(boost::format("Sample rate \"%s\" is not a valid rate") % text), kLogError);
+        Log(host, boost::str(boost::format("Sample rate \"%s\" is not a valid rate") % text),
+            LogLevel::kError);
         return false;
     }
 
@@ -308,7 +304,7 @@ bool VSharedConfigDevice::ApplySampleRate() {
     if (best != requested)
         Log(host,
             boost::str(boost::format("Sample rate %d adjusted to %d to match devices") % requested % best),
-            kLogWarning);
+            LogLevel::kWarning);
     driver->SetAcquisitionRate(best);
     for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) {
         boost::unique_lock<boost::mutex> deviceLock(device->mutex);
@@ -340,11 +336,13 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
     using boost::str;
     boost::unique_lock<boost::mutex> lock(mutex);
 
-    if (info.status == kDetectionTimedOut) {
-        Log(host, str(format("Unsuccessful KESU device detection loop: %s") % info.message), kLogError);
+    if (info.status == DllInitStatus::kTimedOut) {
+        Log(host, str(format("Unsuccessful KESU device detection loop: %s") % info.message),
+            LogLevel::kError);
         detectionOk = false;
     } else {
-        Log(host, str(format("Successful KESU device detection loop: %s") % info.message), kLogInformation);
+        Log(host, str(format("Successful KESU device detection loop: %s") % info.message),
+            LogLevel::kInformation);
         detectionOk = true;
     }
 
@@ -357,13 +355,13 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
     devices.clear();
 
     deviceCount = static_cast<uint32_t>(records.size());
-    Log(host, str(format("Detected %d KESU digital devices") % deviceCount), kLogInformation);
+    Log(host, str(format("Detected %d KESU digital devices") % deviceCount), LogLevel::kInformation);
 
     for (const VKESUDriverService::VDeviceInfo& original : records) {
         const VKESUDriverService::VDeviceInfo record = original;
         if (ApplyDeviceType(static_cast<uint32_t>(record.productType)) < 0) {
             Log(host, str(format("Detected unsupported device type %d, skipping...)") % record.productType),
-                kLogWarning);
+                LogLevel::kWarning);
             continue;
         }
 
@@ -403,7 +401,7 @@ void VSharedConfigDevice::InstantiateDevice(VKESUMirtDevice& device,
     using boost::str;
     if (!factory) {
         Log(host, str(format("No host device factory to instantiate device %s") % record.platformModelNumber),
-            kLogWarning);
+            LogLevel::kWarning);
         return;
     }
     const VKESUGenericPlateDefinition& plate = device.plateDefinition;
@@ -414,13 +412,13 @@ void VSharedConfigDevice::InstantiateDevice(VKESUMirtDevice& device,
     Log(host,
         str(format("Host returned \"%s\" when trying to instantiate device %s") % (refusal ? refusal : "") %
             record.platformModelNumber),
-        kLogWarning);
+        LogLevel::kWarning);
 }
 
 void VSharedConfigDevice::OnDataReady(float* block) {
     boost::unique_lock<boost::mutex> lock(mutex);
     if (block == nullptr) {
-        Log(host, "Transfer data called with null pointer", kLogWarning);
+        Log(host, "Transfer data called with null pointer", LogLevel::kWarning);
         return;
     }
 
