@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "sdk/ValueImage.h"
+
 namespace KESUHost {
 
 using ZentuDigitalDevice::IDevice;
@@ -30,34 +32,9 @@ ResultPtr Refuse(const std::string& text) {
     return ResultPtr(new Refusal(text));
 }
 
-// Keeps the bytes a value's SerialiseInto hands it: the host holds values
-// only as their images.
-class ImageTarget final : public IParameterValue {
-public:
-    std::vector<unsigned char> bytes;
-
-    uint32_t GetType() const override { return 0xFFFFFFFF; }
-    bool SerialiseInto(IParameterValue& target) const override {
-        return target.LoadFromBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    }
-    bool LoadFromBytes(const unsigned char* data, uint32_t size) override {
-        bytes.assign(data, data + size);
-        return true;
-    }
-    void SetFlag1(bool) override {}
-    bool GetFlag1() const override { return false; }
-    void SetFlag2(bool) override {}
-    bool GetFlag2() const override { return false; }
-    void SetFlag3(bool) override {}
-    bool GetFlag3() const override { return false; }
-    bool Equals(const IParameterValue&) const override { return false; }
-};
-
-// Empty when the value gives no image.
+// Empty when there is no value or it gives no image.
 std::vector<unsigned char> ImageOf(const IParameterValue* value) {
-    ImageTarget target;
-    if (value == nullptr || !value->SerialiseInto(target)) return {};
-    return target.bytes;
+    return value == nullptr ? std::vector<unsigned char>() : ZentuDigitalDevice::ImageOf(*value);
 }
 
 // The type tag leads every image, little-endian; -1 for an image too short to hold one.

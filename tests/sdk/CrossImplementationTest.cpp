@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "sdk/ParameterValues.h"
-#include "testkit/ImageCapture.h"
+#include "sdk/ValueImage.h"
 #include "tests/support/FakeParameterValues.h"
 
 using namespace ZentuDigitalDevice;

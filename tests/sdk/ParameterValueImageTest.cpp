@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sdk/ParameterValues.h"
-#include "testkit/ImageCapture.h"
+#include "sdk/ValueImage.h"
 #include "tests/support/FakeParameterValues.h"
 
 using namespace ZentuDigitalDevice;

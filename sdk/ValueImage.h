@@ -1,14 +1,15 @@
-// A target that keeps exactly the bytes a value's SerialiseInto hands it.
-// Shared by the SDK tests and the value fuzz targets.
+// A value's byte image as a plain byte vector: what a host keeps of a value,
+// and what the tests and fuzz targets compare.
 #pragma once
 
 #include <vector>
 
 #include "sdk/IParameterValue.h"
 
-namespace KESUTest {
+namespace ZentuDigitalDevice {
 
-class ImageCapture : public ZentuDigitalDevice::IParameterValue {
+// A target that keeps exactly the bytes a value's SerialiseInto hands it.
+class ImageCapture final : public IParameterValue {
 public:
     std::vector<unsigned char> bytes;
 
@@ -29,10 +30,11 @@ public:
     bool Equals(const IParameterValue&) const override { return false; }
 };
 
-inline std::vector<unsigned char> ImageOf(const ZentuDigitalDevice::IParameterValue& value) {
+// Empty when the value gives no image.
+inline std::vector<unsigned char> ImageOf(const IParameterValue& value) {
     ImageCapture capture;
-    value.SerialiseInto(capture);
+    if (!value.SerialiseInto(capture)) return {};
     return capture.bytes;
 }
 
-}  // namespace KESUTest
+}  // namespace ZentuDigitalDevice
