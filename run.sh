@@ -6,23 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# GoogleTest and Google Benchmark: the tree configures its tests and
-# benchmarks too, though only kesu-host is built here.
-packages=(cmake ninja-build g++ libboost-dev libboost-thread-dev libboost-program-options-dev
-          googletest libgtest-dev libgmock-dev libbenchmark-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    if [ "$(id -u)" -eq 0 ]; then
-        apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-    else
-        echo "Missing packages. Install them with:"
-        echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}"
-        exit 1
-    fi
-fi
+# The tree configures its tests and benchmarks too, though only kesu-host is
+# built here, so it needs the same packages as the tests.
+source scripts/packages.sh
+kesu_install_packages
 
 mkdir -p build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >build/release.log 2>&1 ||

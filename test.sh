@@ -44,30 +44,8 @@ for setting in JOBS FUZZ_SECONDS; do
     fi
 done
 
-# locales: the tests compile a locale with a decimal comma to prove that no
-# conversion depends on the process locale. Google Benchmark and Boost's
-# program options are for the benchmarks and the example host.
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libboost-dev libboost-thread-dev
-          libboost-program-options-dev googletest libgtest-dev libgmock-dev libbenchmark-dev locales)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    if [ "$(id -u)" -eq 0 ]; then
-        echo "Installing ${missing[*]}"
-        if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"; } \
-                >build-packages.log 2>&1; then
-            cat build-packages.log
-            exit 1
-        fi
-        rm -f build-packages.log
-    else
-        echo "Missing packages. Install them with:"
-        echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}"
-        exit 1
-    fi
-fi
+source scripts/packages.sh
+kesu_install_packages
 
 started=$SECONDS
 failures=()
