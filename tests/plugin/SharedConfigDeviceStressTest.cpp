@@ -42,7 +42,7 @@ TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
     threads.emplace_back([&] {
         uint32_t state = 0;
         uint8_t flag = 0;
-        while (!done) {
+        for (int block = 0; block < 20000 && !done; ++block) {
             UsbAmpSim::HandOverBlock();
             placeholder->GetStatus(&state, &flag);
             std::this_thread::yield();
@@ -53,6 +53,7 @@ TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
     done = true;
     threads[2].join();
     ASSERT_TRUE(Drain());
+    for (const FakeLogLine& line : host.LogLines()) EXPECT_EQ(line.text.find("exception"), std::string::npos);
     EXPECT_TRUE(host.AllResultsReleased());
     EXPECT_EQ(Devices().size(), 3u);
 
