@@ -148,7 +148,7 @@ TEST_F(PlaceholderTest, RecordsOfOneIdentityGetADeviceEachAndNoDeviceIsFreed) {
     const boost::weak_ptr<KESU::VKESUMirtDevice> retired = first[0];
     IDevice* given = first[0].get();
     first.clear();
-    EXPECT_FALSE(retired.expired());
+    ASSERT_FALSE(retired.expired());
     // What the host may still do with the device it was given.
     EXPECT_EQ(StateOf(*given), 2u);
     given->OnParametersChanged();
