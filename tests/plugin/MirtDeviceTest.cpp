@@ -1,26 +1,15 @@
 // The amplifier device against the recording fake host: what it publishes,
 // declares and writes, and the conversion of its share of a block bit for bit.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <memory>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
-#include <boost/thread/locks.hpp>
-
-#include "plugin/VKESUMirtDevice.h"
-#include "plugin/VSharedConfigDevice.h"
 #include "tests/plugin/DescribedValue.h"
-#include "tests/support/FakeHost.h"
-#include "tests/support/Signal.h"
+#include "tests/plugin/SharedConfigDeviceTest.h"
 
 using namespace KESU;
 using namespace KESUTest;
@@ -46,14 +35,6 @@ uint32_t Bits(float f) {
 Nine Reduced(float fx, float fy, float fz, float mx, float my, float mz) {
     return {-fx, fy, -fz, -mx, my, -mz, my / fz, mx / fz, 0.0f};
 }
-
-// 16 samples of n groups: counter, Fx..Mz, trigger.
-struct Block {
-    explicit Block(uint32_t amplifiers) : n(amplifiers), floats(16 * amplifiers * 8, 0.0f) {}
-    float* Group(uint32_t s, uint32_t d) { return &floats[(s * n + d) * 8]; }
-    uint32_t n;
-    std::vector<float> floats;
-};
 
 class MirtDeviceTest : public testing::Test {
 protected:
@@ -220,9 +201,9 @@ TEST_F(MirtDeviceTest, ConvertsASampleBitForBit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto device = Running(c.inches, 0, c.threshold);
-        Block block(1);
-        std::copy(c.sample.begin(), c.sample.end(), block.Group(5, 0) + 1);
-        device->TransferData(block.floats.data(), 1);
+        std::vector<float> block = Block(1, 0);
+        std::copy(c.sample.begin(), c.sample.end(), &At(block, 1, 5, 0, 1));
+        device->TransferData(block.data(), 1);
 
         const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
         ASSERT_EQ(1u, writes.size());
@@ -240,14 +221,14 @@ TEST_F(MirtDeviceTest, ReadsOnlyItsOwnGroupOfEachSample) {
         SCOPED_TRACE(c.amplifiers);
         auto device = Running({0, 0, 0}, c.deviceIndex, 0);
         // Every float differs, counters and trigger values included.
-        Block block(c.amplifiers);
-        for (size_t i = 0; i < block.floats.size(); ++i) block.floats[i] = -1000.0f - static_cast<float>(i);
-        for (uint32_t d = 0; d < c.amplifiers; ++d) block.Group(0, d)[0] = static_cast<float>(100 * (d + 1));
-        device->TransferData(block.floats.data(), c.amplifiers);
+        std::vector<float> block(16 * c.amplifiers * 8);
+        for (size_t i = 0; i < block.size(); ++i) block[i] = -1000.0f - static_cast<float>(i);
+        for (uint32_t d = 0; d < c.amplifiers; ++d) At(block, c.amplifiers, 0, d, 0) = 100.0f * (d + 1);
+        device->TransferData(block.data(), c.amplifiers);
 
         std::vector<uint32_t> expected;
         for (uint32_t s = 0; s < 16; ++s) {
-            const float* g = block.Group(s, c.deviceIndex);
+            const float* g = &At(block, c.amplifiers, s, c.deviceIndex, 0);
             for (float v : Reduced(g[1], g[2], g[3], g[4], g[5], g[6])) expected.push_back(Bits(v));
         }
         const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
@@ -287,10 +268,10 @@ TEST_F(MirtDeviceTest, NumbersEveryPacketFromTheUnwrappedCounter) {
                 ASSERT_TRUE(device->Start(7, &host));
                 continue;
             }
-            Block block(2);  // Fz 0 throughout: every sample at the threshold
-            block.Group(0, 1)[0] = step.counter;
+            std::vector<float> block = Block(2, 0);  // Fz 0 throughout: every sample at the threshold
+            At(block, 2, 0, 1, 0) = step.counter;
             if (step.refused) host.RefuseOperation("WriteSamples", "full");
-            device->TransferData(block.floats.data(), 2);
+            device->TransferData(block.data(), 2);
             host.ClearRefusals();
             if (step.index != kNone) expected.push_back(step.index);
         }
@@ -312,11 +293,9 @@ TEST_F(MirtDeviceTest, WithoutADeviceHostNothingIsAskedOrWritten) {
     auto device = Make({0, 0, 0});
     device->wrapOffset = 5;
     device->lastCounter = 40;
-    Block block(1);
-    block.floats[0] = 16;
     host.ClearCalls();
     device->OnParametersChanged();
-    device->TransferData(block.floats.data(), 1);
+    device->TransferData(Block(1, 16).data(), 1);
     EXPECT_TRUE(host.Calls().empty());
     EXPECT_EQ(5, device->wrapOffset);
     EXPECT_EQ(40, device->lastCounter);
