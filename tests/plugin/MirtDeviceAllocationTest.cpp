@@ -1,156 +1,53 @@
-// The conversion allocates nothing per block. A binary of its own, because it
-// replaces the global allocation functions, which would take the sanitizers'
-// own new/delete checks away from every other suite.
+// The conversion allocates nothing per block. A binary of its own: it
+// replaces the global operator new.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "plugin/VKESUMirtDevice.h"
+#include "tests/support/AllocationCounter.h"
 
 namespace {
 
-std::atomic<long> g_allocations{0};
-
-void* Allocate(std::size_t size, std::size_t alignment = 0) {
-    ++g_allocations;
-    if (size == 0) size = 1;
-    void* p = nullptr;
-    if (alignment <= alignof(std::max_align_t))
-        p = std::malloc(size);
-    else if (posix_memalign(&p, alignment, size) != 0)
-        p = nullptr;
-    return p;
-}
-
-void* AllocateOrThrow(std::size_t size, std::size_t alignment = 0) {
-    void* p = Allocate(size, alignment);
-    if (!p) throw std::bad_alloc();
-    return p;
-}
-
-}  // namespace
-
-// Every form, so that each delete frees what the matching new took from malloc.
-void* operator new(std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new[](std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new(std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-
-namespace {
-
-// A device host that keeps nothing, so that only the device could allocate.
-class CountingHost : public ZentuDigitalDevice::IDeviceHost {
-public:
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
+// Keeps nothing, so that only the device could allocate.
+struct CountingHost : ZentuDigitalDevice::IDeviceHost {
+    using ResultPtr = ZentuDigitalDevice::ResultPtr;
+    ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*, const char*) override {
         return {};
     }
-    ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
+    ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue*, const char*,
+                                const char*) override {
         return {};
     }
     uint32_t GetChangedParameterCount() override { return 0; }
-    ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override {
-        return {};
-    }
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t, int64_t, uint32_t, const uint32_t*, uint32_t,
-                                               const float* values, uint32_t valueCount) override {
-        ++writes;
-        if (valueCount == 144 && values[2] != 0.0f) ++loaded;
+    ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override { return {}; }
+    ResultPtr WriteSamples(uint32_t, int64_t, uint32_t, const uint32_t*, uint32_t, const float* values,
+                           uint32_t) override {
+        loaded += values[2] != 0.0f;  // Fz of sample 0 converted
         return {};
     }
     void NotifyStatusChanged() override {}
-
-    long writes = 0;
     long loaded = 0;
 };
 
 TEST(MirtDeviceAllocationTest, TransferDataAllocatesNothing) {
-    const long before = g_allocations;
-    // Through a volatile pointer, or the compiler may leave out the pair.
-    static int* volatile probe;
-    probe = new int(1);
-    delete probe;
-    ASSERT_EQ(before + 1, g_allocations) << "the replaced operator new is not in use";
-
+    ASSERT_TRUE(KESUTest::AllocationCounterInUse());
     KESU::VKESUDriverService::VDeviceInfo record;
     record.platformXYZOffsets = {1.0f, 2.0f, 3.0f};
     record.deviceIndex = 3;
     CountingHost host;
-    auto device = std::make_unique<KESU::VKESUMirtDevice>(1000, record, KESU::VKESUGenericPlateDefinition(),
-                                                          nullptr, nullptr);
-    device->Connect(&host);
+    KESU::VKESUMirtDevice device(1000, record, KESU::VKESUGenericPlateDefinition(), nullptr, nullptr);
+    device.Connect(&host);
+    device.SetDataThreshold(20.0);
     std::vector<float> block(16 * 4 * 8, 5.0f);
     for (size_t s = 0; s < 16; ++s) block[(s * 4 + 3) * 8 + 3] = -300.0f;
-    device->SetDataThreshold(20.0);
 
-    const long start = g_allocations;
-    for (int i = 0; i < 10000; ++i) {
-        block[3 * 8] = static_cast<float>((i * 16) % 16777216);
-        device->TransferData(block.data(), 4);
-    }
-    EXPECT_EQ(start, g_allocations.load());
-    EXPECT_EQ(10000, host.writes);
+    EXPECT_EQ(0u, KESUTest::AllocationsOf([&] {
+                  for (int i = 0; i < 10000; ++i) {
+                      block[3 * 8] = static_cast<float>((i * 16) % 16777216);
+                      device.TransferData(block.data(), 4);
+                  }
+              }));
     EXPECT_EQ(10000, host.loaded);
 }
 

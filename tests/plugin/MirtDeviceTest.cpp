@@ -1,28 +1,15 @@
 // The amplifier device against the recording fake host: what it publishes,
 // declares and writes, and the conversion of its share of a block bit for bit.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <memory>
-#include <ostream>
-#include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
-#include <boost/thread/locks.hpp>
-
-#include "platform/usbamp/UsbAmpSim.h"
-#include "plugin/VKESUMirtDevice.h"
-#include "sdk/ModuleHost.h"
 #include "tests/plugin/DescribedValue.h"
-#include "tests/support/FakeHost.h"
-#include "tests/support/Signal.h"
-#include "tests/support/SleepRecorder.h"
+#include "tests/plugin/SharedConfigDeviceTest.h"
 
 using namespace KESU;
 using namespace KESUTest;
@@ -35,22 +22,13 @@ typedef std::array<float, 9> Nine;  // Fx Fy Fz Mx My Mz Cx Cy Cz
 const int64_t kWrap = 16777216;
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-uint32_t Bits(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
-std::vector<uint32_t> BitsOf(const float* values, size_t count) {
-    std::vector<uint32_t> bits;
-    for (size_t i = 0; i < count; ++i) bits.push_back(Bits(values[i]));
+std::vector<uint32_t> Bits(const float* values, size_t count) {
+    std::vector<uint32_t> bits(count);
+    std::memcpy(bits.data(), values, count * sizeof(float));
     return bits;
 }
-
-// Every parameter case prints as its name.
-template <class Case>
-auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
-    return os << c.name;
+uint32_t Bits(float f) {
+    return Bits(&f, 1)[0];
 }
 
 // The forms a sample above the threshold takes when the origin is 0.
@@ -58,122 +36,74 @@ Nine Reduced(float fx, float fy, float fz, float mx, float my, float mz) {
     return {-fx, fy, -fz, -mx, my, -mz, my / fz, mx / fz, 0.0f};
 }
 
-VKESUDriverService::VDeviceInfo Record(std::array<float, 3> offsets, uint32_t index = 0) {
-    VKESUDriverService::VDeviceInfo record;
-    record.amplifierModelNumber = "A";
-    record.amplifierSerialNumber = "B";
-    record.platformModelNumber = "C";
-    record.platformSerialNumber = "D";
-    record.amplifierFirmwareVersion = "F";
-    record.platformXYZOffsets.assign(offsets.begin(), offsets.end());
-    record.deviceIndex = index;
-    return record;
-}
-
-// 16 samples of `amplifiers` groups: counter, Fx..Mz, trigger.
-struct Block {
-    explicit Block(uint32_t amplifiers) : n(amplifiers), floats(16 * amplifiers * 8, 0.0f) {}
-    float* Group(uint32_t s, uint32_t d) { return &floats[(s * n + d) * 8]; }
-    uint32_t n;
-    std::vector<float> floats;
-};
-
 class MirtDeviceTest : public testing::Test {
 protected:
-    std::unique_ptr<VKESUMirtDevice> Make(const VKESUDriverService::VDeviceInfo& record,
-                                          VKESUDriverService* driver = nullptr) {
-        VKESUGenericPlateDefinition definition;
-        definition.syncPort = "Trigger In";
-        auto device = std::make_unique<VKESUMirtDevice>(1000, record, definition, &host, driver);
-        device->SetConnected(true);
+    std::unique_ptr<VKESUMirtDevice> Make(std::array<float, 3> inches, uint32_t index = 0) {
+        VKESUDriverService::VDeviceInfo record;
+        record.amplifierModelNumber = "A";
+        record.amplifierSerialNumber = "B";
+        record.platformModelNumber = "C";
+        record.platformSerialNumber = "D";
+        record.amplifierFirmwareVersion = "F";
+        record.platformXYZOffsets.assign(inches.begin(), inches.end());
+        record.deviceIndex = index;
+        auto definition = std::make_unique<VKESUGenericPlateDefinition>();
+        definition->syncPort = "Trigger In";
+        auto device = std::make_unique<VKESUMirtDevice>(1000, record, *definition, &host, nullptr);
+        definition.reset();  // the device works on its own copy
         return device;
     }
-    // Connected and started, the record cleared.
-    FakeDeviceHost& Run(VKESUMirtDevice& device) {
-        FakeDeviceHost& deviceHost = host.DeviceHost("BD");
-        device.Connect(&deviceHost);
-        EXPECT_TRUE(device.Start(7, &host));
+    // Connected and started as host device 7, the record cleared.
+    std::unique_ptr<VKESUMirtDevice> Running(std::array<float, 3> inches, uint32_t index, double threshold) {
+        auto device = Make(inches, index);
+        device->SetDataThreshold(threshold);
+        device->Connect(&host.DeviceHost("BD"));
+        EXPECT_TRUE(device->Start(7, &host));
         host.ClearCalls();
-        return deviceHost;
+        return device;
     }
 
     FakeHost host;
 };
 
-struct OriginCase {
-    const char* name;
-    std::array<float, 3> inches;
-    std::array<uint32_t, 3> originBits;
-    std::array<double, 3> shown;  // ParameterA, ParameterB, ParameterAZ0
-};
-
-class MirtOriginTest : public MirtDeviceTest, public testing::WithParamInterface<OriginCase> {};
-
-TEST_P(MirtOriginTest, OriginIsInSinglePrecisionAndTheHostIsShownItWidened) {
-    const OriginCase& c = GetParam();
-    auto device = Make(Record(c.inches));
-    EXPECT_THAT(BitsOf(device->origin.data(), device->origin.size()), ElementsAreArray(c.originBits));
-
-    device->Connect(&host.DeviceHost("BD"));
-    for (size_t i = 0; i < 3; ++i) {
-        const char* name = std::array<const char*, 3>{"ParameterA", "ParameterB", "ParameterAZ0"}[i];
-        FakeDoubleValue shown;
-        ASSERT_TRUE(host.DeviceHost("BD").ReadStoredValue(name, shown)) << name;
-        EXPECT_EQ(c.shown[i], shown.value) << name;
+TEST_F(MirtDeviceTest, OriginIsInSinglePrecisionAndTheHostIsShownItWidened) {
+    struct Case {
+        std::array<float, 3> inches;
+        std::array<uint32_t, 3> originBits;
+        std::array<double, 3> shown;  // ParameterA, ParameterB, ParameterAZ0
+    };
+    const Case cases[] = {
+        {{1, 2, 3},
+         {Bits(0.0254f), Bits(0.0508f), Bits(-0.0762f)},
+         {-0.025399999693036079, 0.050799999386072159, 0.076200000941753387}},
+        // 7.5 x 0.0254 comes out one float lower in single than in double precision.
+        {{7.5f, -0.25f, 0},
+         {0x3e43126e, 0xbbd013a9, 0x80000000},
+         {-0.19049999117851257, -0.0063499999232590199, 0}},
+    };
+    for (const Case& c : cases) {
+        auto device = Make(c.inches);
+        EXPECT_THAT(Bits(device->origin.data(), device->origin.size()), ElementsAreArray(c.originBits));
+        device->Connect(&host.DeviceHost("BD"));
+        const char* names[] = {"ParameterA", "ParameterB", "ParameterAZ0"};
+        for (size_t i = 0; i < 3; ++i) {
+            FakeDoubleValue shown;
+            ASSERT_TRUE(host.DeviceHost("BD").ReadStoredValue(names[i], shown)) << names[i];
+            EXPECT_EQ(c.shown[i], shown.value) << names[i];
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Offsets, MirtOriginTest,
-    testing::Values(OriginCase{"Inches123",
-                               {1, 2, 3},
-                               {Bits(0.0254f), Bits(0.0508f), Bits(-0.0762f)},
-                               {-0.025399999693036079, 0.050799999386072159, 0.076200000941753387}},
-                    // 7.5 x 0.0254 comes out one float lower in single than in double precision.
-                    OriginCase{"FactorHeldAsFloat",
-                               {7.5f, -0.25f, 0},
-                               {0x3e43126e, 0xbbd013a9, 0x80000000},
-                               {-0.19049999117851257, -0.0063499999232590199, 0.0}}),
-    [](const testing::TestParamInfo<OriginCase>& info) { return std::string(info.param.name); });
-
-TEST_F(MirtDeviceTest, ConstructionLogsAndCopiesTheIdentityIntoItsOwnDefinition) {
-    auto definition = std::make_unique<VKESUGenericPlateDefinition>();
-    definition->syncPort = "Trigger In";
-    VKESUMirtDevice device(1000, Record({1, 2, 3}, 2), *definition, &host, nullptr);
-    definition.reset();
-
-    ASSERT_EQ(1u, host.LogLines().size());
-    EXPECT_EQ("Instantiating device 2: A B C D", host.LogLines()[0].text);
+TEST_F(MirtDeviceTest, ConstructionLogsAndConnectPublishesTheIdentityThenConnected) {
+    auto device = Make({1, 2, 3}, 2);
+    ASSERT_THAT(host.LogTexts(), ElementsAre("Instantiating device 2: A B C D"));
     EXPECT_EQ(1, host.LogLines()[0].level);
-    EXPECT_THAT(host.Operations(), ElementsAre("Log"));
-    EXPECT_EQ("BD", device.name);
-    EXPECT_EQ("Trigger In", device.plateDefinition.syncPort);
-    const VKESUGenericPlateDefinition& own = device.plateDefinition;
-    EXPECT_THAT(
-        (std::vector<std::string>{own.amplifierModel.value.GetValue(), own.amplifierSerial.value.GetValue(),
-                                  own.platformModel.value.GetValue(), own.platformSerial.value.GetValue(),
-                                  own.firmwareVersion.value.GetValue()}),
-        ElementsAre("A", "B", "C", "D", "F"));
-    uint32_t state = 9;
-    uint8_t flag = 9;
-    device.GetStatus(&state, &flag);
-    EXPECT_EQ(1u, state);
-    EXPECT_EQ(0u, flag);
-}
+    EXPECT_EQ("BD", device->name);
+    EXPECT_EQ("Trigger In", device->plateDefinition.syncPort);
 
-struct ConnectCase {
-    const char* name;
-    std::function<void(FakeHost&, FakeDeviceHost&)> arrange;
-};
-
-class MirtConnectTest : public MirtDeviceTest, public testing::WithParamInterface<ConnectCase> {};
-
-TEST_P(MirtConnectTest, PublishesEveryParameterThenReadsAndSetsConnected) {
-    auto device = Make(Record({1, 2, 3}));
     FakeDeviceHost& deviceHost = host.DeviceHost("BD");
-    GetParam().arrange(host, deviceHost);
+    ASSERT_TRUE(deviceHost.SetStoredValue("Connected", FakeBoolValue()));  // the host holds false
     host.ClearCalls();
-
     device->Connect(&deviceHost);
     EXPECT_THAT(Trace(host),
                 ElementsAre("SetParameterValue AmplifierSerial", "SetParameterValue AmplifierModel",
@@ -181,390 +111,220 @@ TEST_P(MirtConnectTest, PublishesEveryParameterThenReadsAndSetsConnected) {
                             "SetParameterValue FirmwareVersion", "SetParameterValue ParameterA",
                             "SetParameterValue ParameterB", "SetParameterValue ParameterAZ0",
                             "GetParameterValue Connected", "SetParameterValue Connected"));
-    const std::vector<FakeCall> calls = host.Calls();
-    EXPECT_EQ("B", DescribedValue<FakeStringValue>(calls[0])->value);
-    EXPECT_EQ("A", DescribedValue<FakeStringValue>(calls[1])->value);
-    EXPECT_EQ("C", DescribedValue<FakeStringValue>(calls[2])->value);
-    EXPECT_EQ("D", DescribedValue<FakeStringValue>(calls[3])->value);
-    EXPECT_EQ("F", DescribedValue<FakeStringValue>(calls[4])->value);
-    EXPECT_EQ(1, DescribedValue<FakeBoolValue>(calls[9])->value);
-    for (const FakeCall& call : calls) EXPECT_EQ("", call.texts[1]) << call.texts[0];
-    EXPECT_EQ(static_cast<const void*>(static_cast<ZentuDigitalDevice::IParameterValue*>(&device->connected)),
-              calls[8].object);
-    EXPECT_TRUE(host.AllResultsReleased());
+    for (const FakeCall& call : host.Calls()) EXPECT_EQ("", call.texts[1]) << call.texts[0];
+    const char* names[] = {"AmplifierSerial", "AmplifierModel", "PlatformModel", "PlatformSerial",
+                           "FirmwareVersion"};
+    for (size_t i = 0; i < 5; ++i) {
+        FakeStringValue text;
+        ASSERT_TRUE(deviceHost.ReadStoredValue(names[i], text)) << names[i];
+        EXPECT_EQ(std::string(1, "BACDF"[i]), text.value) << names[i];
+    }
+    FakeBoolValue connected;
+    ASSERT_TRUE(deviceHost.ReadStoredValue("Connected", connected));
+    EXPECT_EQ(1, connected.value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, MirtConnectTest,
-    testing::Values(ConnectCase{"HostHoldsFalse",
-                                [](FakeHost&, FakeDeviceHost& h) {
-                                    FakeBoolValue no;
-                                    ASSERT_TRUE(h.SetStoredValue("Connected", no));
-                                }},
-                    ConnectCase{"HostKnowsNoConnected", [](FakeHost&, FakeDeviceHost&) {}},
-                    ConnectCase{"HostRefusesEverything",
-                                [](FakeHost& host, FakeDeviceHost&) { host.RefuseAll("no"); }}),
-    [](const testing::TestParamInfo<ConnectCase>& info) { return std::string(info.param.name); });
-
-TEST_F(MirtDeviceTest, ConnectedFollowsSetConnectedOnceConnected) {
-    auto device = Make(Record({0, 0, 0}));
-    device->SetConnected(false);
-    EXPECT_THAT(host.Operations(), ElementsAre("Log"));  // the constructor's line
-    EXPECT_FALSE(device->Start(1, &host));
-
-    FakeDeviceHost& deviceHost = host.DeviceHost("BD");
-    device->Connect(&deviceHost);
-    device->SetConnected(false);
-    FakeBoolValue shown;
-    ASSERT_TRUE(deviceHost.ReadStoredValue("Connected", shown));
-    EXPECT_EQ(0, shown.value);
-}
-
-struct StartCase {
-    const char* name;
-    uint32_t baseRate, sampleRate, syncMode, deviceIndex;
-    bool retired, noStreamConfig, refuseAll;
-    bool answer;
-    std::vector<std::string> declared;  // "operation numbers..." of the stream configuration
-};
-
-class MirtStartTest : public MirtDeviceTest, public testing::WithParamInterface<StartCase> {};
-
-TEST_P(MirtStartTest, DeclaresTheStream) {
-    const StartCase& c = GetParam();
-    auto device = Make(Record({0, 0, 0}, c.deviceIndex));
-    device->Connect(&host.DeviceHost("BD"));
-    device->sampleRate = c.sampleRate;
-    device->SetSyncMode(c.syncMode);
-    if (c.retired) device->SetConnected(false);
-    host.SetBaseRate(c.baseRate);
-    if (c.refuseAll) host.RefuseAll("no");
-    host.ClearCalls();
-
-    EXPECT_EQ(c.answer, device->Start(42, c.noStreamConfig ? nullptr : &host));
-    std::vector<std::string> declared;
-    for (const FakeCall& call : host.Calls()) {
-        if (call.interfaceName != "IStreamConfig") continue;
-        std::string text = call.operation;
-        for (const std::string& t : call.texts) text += " " + t;
-        for (int64_t n : call.numbers) text += " " + std::to_string(n);
-        declared.push_back(text);
-    }
-    EXPECT_THAT(declared, ElementsAreArray(c.declared));
-    uint32_t state = 9;
-    uint8_t flag = 9;
-    device->GetStatus(&state, &flag);
-    EXPECT_EQ(0u, state);
-    EXPECT_EQ(42u, device->hostDeviceId);
-    EXPECT_TRUE(host.AllResultsReleased());
-}
-
-std::vector<std::string> Declared(uint32_t divisor, int64_t window = -1) {
-    std::vector<std::string> d = {"SetSamplesPerPacket 16", "SetRateDivisor " + std::to_string(divisor),
-                                  "SetStreamMode 2"};
-    if (window >= 0) d.push_back("DeclareSyncPort Trigger In 1 " + std::to_string(window) + " 0 0 1");
-    return d;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MirtStartTest,
-    testing::Values(
-        StartCase{"Base2000", 2000, 1000, 1, 0, false, false, false, true, Declared(2, 3)},
-        StartCase{"Base1000", 1000, 1000, 1, 0, false, false, false, true, Declared(1, 1)},
-        StartCase{"Base3000", 3000, 1000, 1, 0, false, false, false, true, Declared(3, 4)},
-        StartCase{"BaseBelowRate", 999, 1000, 1, 0, false, false, false, true, Declared(0, 1)},
-        StartCase{"HardwareTriggerNotFirst", 2000, 1000, 1, 1, false, false, false, true, Declared(2)},
-        StartCase{"SoftwareTrigger", 2000, 1000, 0, 0, false, false, false, true, Declared(2)},
-        StartCase{"Genlock", 2000, 1000, 2, 0, false, false, false, true, Declared(2)},
-        StartCase{"HostRefusesEverything", 2000, 1000, 1, 0, false, false, true, true, Declared(2, 3)},
-        StartCase{"RateZero", 2000, 0, 1, 0, false, false, false, false, {"SetSamplesPerPacket 16"}},
-        StartCase{"Retired", 2000, 1000, 1, 0, true, false, false, false, {}},
-        StartCase{"NoStreamConfig", 2000, 1000, 1, 0, false, true, false, false, {}}),
-    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
-
-// A real driver service on the simulated library, its pauses recorded.
-class MirtBlinkTest : public MirtDeviceTest {
-protected:
-    void SetUp() override {
-        UsbAmpSim::Reset();
-        g_host = &driverLog;
-        driver = std::make_unique<VKESUDriverService>();
-    }
-    void TearDown() override {
-        driver.reset();
-        g_host = nullptr;
-        UsbAmpSim::Reset();
-    }
-    // The library calls of the commands queued so far.
-    std::vector<std::string> LibraryCalls() {
-        auto done = std::make_shared<Signal>();
-        driver->Enqueue([done] { done->Raise(); });
-        EXPECT_TRUE(done->Wait());
-        std::vector<std::string> calls;
-        for (const UsbAmpSim::Call& call : UsbAmpSim::Calls())
-            calls.push_back(call.function +
-                            (call.arguments.empty() ? "" : " " + std::to_string(call.arguments[0])));
-        return calls;
-    }
-
-    SleepRecorder recorder;
-    FakeHost driverLog;
-    std::unique_ptr<VKESUDriverService> driver;
-};
-
-TEST_F(MirtBlinkTest, EachBlinkActionIdBlinksTheAmplifierOnce) {
+TEST_F(MirtDeviceTest, StartDeclaresTheStream) {
+    const auto declared = [](uint32_t divisor, int window = -1) {
+        std::vector<std::string> d = {"SetSamplesPerPacket 16", "SetRateDivisor " + std::to_string(divisor),
+                                      "SetStreamMode 2"};
+        if (window >= 0) d.push_back("DeclareSyncPort Trigger In 1 " + std::to_string(window) + " 0 0 1");
+        return d;
+    };
     struct Case {
-        std::vector<uint64_t> ids;
-        bool connect;
-        std::vector<std::string> calls;
+        const char* name;
+        uint32_t baseRate, sampleRate, syncMode, deviceIndex;
+        bool retired, noStreamConfig, answer;
+        std::vector<std::string> declared;  // "operation arguments" of each stream configuration call
     };
     const Case cases[] = {
-        {{5, 5}, true, {"fmDLLSelectDeviceIndex 3", "fmSetBlink", "fmDLLSelectDeviceIndex 3", "fmSetBlink"}},
-        {{0, 1, 2, 3, 4, 6}, true, {}},
-        {{4, 5}, true, {"fmDLLSelectDeviceIndex 3", "fmSetBlink"}},
-        {{5}, false, {}},
+        {"Base2000", 2000, 1000, 1, 0, false, false, true, declared(2, 3)},
+        {"Base1000", 1000, 1000, 1, 0, false, false, true, declared(1, 1)},
+        {"Base3000", 3000, 1000, 1, 0, false, false, true, declared(3, 4)},
+        {"BaseBelowRate", 999, 1000, 1, 0, false, false, true, declared(0, 1)},
+        {"HardwareTriggerNotFirst", 2000, 1000, 1, 1, false, false, true, declared(2)},
+        {"SoftwareTrigger", 2000, 1000, 0, 0, false, false, true, declared(2)},
+        {"Genlock", 2000, 1000, 2, 0, false, false, true, declared(2)},
+        {"RateZero", 2000, 0, 1, 0, false, false, false, {"SetSamplesPerPacket 16"}},
+        {"Retired", 2000, 1000, 1, 0, true, false, false, {}},
+        {"NoStreamConfig", 2000, 1000, 1, 0, false, true, false, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.ids) + (c.connect ? " connected" : " before Connect"));
-        auto device = Make(Record({0, 0, 0}, 3), driver.get());
-        FakeDeviceHost& deviceHost = host.DeviceHost("BD");
-        deviceHost.SetChangedParameterIds(c.ids);
-        if (c.connect) device->Connect(&deviceHost);
+        SCOPED_TRACE(c.name);
+        auto device = Make({0, 0, 0}, c.deviceIndex);
+        device->Connect(&host.DeviceHost("BD"));
+        device->sampleRate = c.sampleRate;
+        device->SetSyncMode(c.syncMode);
+        if (c.retired) device->SetConnected(false);
+        host.SetBaseRate(c.baseRate);
         host.ClearCalls();
-        UsbAmpSim::ClearCalls();
 
-        device->OnParametersChanged();
-        EXPECT_THAT(LibraryCalls(), ElementsAreArray(c.calls));
-        if (c.connect) {
-            ASSERT_THAT(host.Operations(), ElementsAre("GetChangedParameterCount", "GetChangedParameterIds"));
-            EXPECT_EQ(1, host.Calls()[1].numbers[0]);  // the selector
-        } else {
-            EXPECT_TRUE(host.Calls().empty());
+        EXPECT_EQ(c.answer, device->Start(42, c.noStreamConfig ? nullptr : &host));
+        std::vector<std::string> calls;
+        for (const FakeCall& call : host.Calls()) {
+            if (call.interfaceName != "IStreamConfig") continue;
+            std::string text = call.operation;
+            for (const std::string& t : call.texts) text += " " + t;
+            for (int64_t n : call.numbers) text += " " + std::to_string(n);
+            calls.push_back(text);
         }
+        EXPECT_THAT(calls, ElementsAreArray(c.declared));
     }
 }
 
-struct ConversionCase {
-    const char* name;
-    std::array<float, 3> inches;
-    double threshold;
-    std::array<float, 6> sample;  // Fx Fy Fz Mx My Mz as delivered
-    Nine expected;
-};
+TEST_F(MirtDeviceTest, ConvertsASampleBitForBit) {
+    struct Case {
+        const char* name;
+        std::array<float, 3> inches;
+        double threshold;
+        std::array<float, 6> sample;  // Fx Fy Fz Mx My Mz as delivered
+        Nine expected;
+    };
+    const float above = std::nextafter(20.0f, 21.0f);
+    const Case cases[] = {
+        {"Reference",
+         {1, 2, 3},
+         20,
+         {12.5f, -7.25f, -300, 40, -25, 3},
+         {-12.5f, -7.25f, 300, -24.20755f, -18.3325005f, -2.18085003f, 0.0611083359f, -0.0806918442f, 0}},
+        {"FzEqualToThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, -20, 40, -25, 3}, {}},
+        {"FzNotANumber", {1, 2, 3}, 20, {12.5f, -7.25f, kNaN, 40, -25, 3}, {}},
+        {"ThresholdZeroFzZero", {1, 2, 3}, 0, {12.5f, -7.25f, 0, 40, -25, 3}, {}},
+        {"FzJustAboveThreshold",
+         {0, 0, 0},
+         20,
+         {12.5f, -7.25f, above, 40, -25, 3},
+         Reduced(12.5f, -7.25f, above, 40, -25, 3)},
+        // In single precision the threshold would round up to 20 and hold the sample back.
+        {"ThresholdComparedInDouble", {0, 0, 0}, 19.9999999, {1, 2, 20, 3, 5, 7}, Reduced(1, 2, 20, 3, 5, 7)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto device = Running(c.inches, 0, c.threshold);
+        std::vector<float> block = Block(1, 0);
+        std::copy(c.sample.begin(), c.sample.end(), &At(block, 1, 5, 0, 1));
+        device->TransferData(block.data(), 1);
 
-class MirtConversionTest : public MirtDeviceTest, public testing::WithParamInterface<ConversionCase> {};
-
-TEST_P(MirtConversionTest, ConvertsBitForBit) {
-    const ConversionCase& c = GetParam();
-    auto device = Make(Record(c.inches));
-    device->SetDataThreshold(c.threshold);
-    Run(*device);
-    Block block(1);
-    std::copy(c.sample.begin(), c.sample.end(), block.Group(5, 0) + 1);
-
-    device->TransferData(block.floats.data(), 1);
-    const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
-    ASSERT_EQ(1u, writes.size());
-    ASSERT_EQ(144u, writes[0].values.size());
-    std::vector<uint32_t> expected(144, 0);
-    for (size_t k = 0; k < 9; ++k) expected[45 + k] = Bits(c.expected[k]);
-    EXPECT_THAT(BitsOf(writes[0].values.data(), 144), ElementsAreArray(expected));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Samples, MirtConversionTest,
-    testing::Values(ConversionCase{"Reference",
-                                   {1, 2, 3},
-                                   20,
-                                   {12.5f, -7.25f, -300, 40, -25, 3},
-                                   {-12.5f, -7.25f, 300, -24.20755f, -18.3325005f, -2.18085003f,
-                                    0.0611083359f, -0.0806918442f, 0}},
-                    ConversionCase{"FzEqualToThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, -20, 40, -25, 3}, {}},
-                    ConversionCase{"FzBelowThreshold", {1, 2, 3}, 20, {12.5f, -7.25f, 19.5f, 40, -25, 3}, {}},
-                    ConversionCase{"FzNotANumber", {1, 2, 3}, 20, {12.5f, -7.25f, kNaN, 40, -25, 3}, {}},
-                    ConversionCase{"ThresholdZeroFzZero", {1, 2, 3}, 0, {12.5f, -7.25f, 0, 40, -25, 3}, {}},
-                    ConversionCase{"FzJustAboveThreshold",
-                                   {0, 0, 0},
-                                   20,
-                                   {12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3},
-                                   Reduced(12.5f, -7.25f, std::nextafter(20.0f, 21.0f), 40, -25, 3)},
-                    // In single precision the threshold would round up to 20 and hold the sample back.
-                    ConversionCase{"ThresholdComparedInDouble",
-                                   {0, 0, 0},
-                                   19.9999999,
-                                   {1, 2, 20, 3, 5, 7},
-                                   Reduced(1, 2, 20, 3, 5, 7)},
-                    ConversionCase{"LargeNegativeFz",
-                                   {0, 0, 0},
-                                   20,
-                                   {-3.5f, 6, -1.0e6f, 11, -13, 17},
-                                   Reduced(-3.5f, 6, -1.0e6f, 11, -13, 17)}),
-    [](const testing::TestParamInfo<ConversionCase>& info) { return std::string(info.param.name); });
-
-struct LayoutCase {
-    const char* name;
-    uint32_t amplifiers, deviceIndex;
-};
-
-class MirtLayoutTest : public MirtDeviceTest, public testing::WithParamInterface<LayoutCase> {};
-
-TEST_P(MirtLayoutTest, ReadsOnlyItsOwnGroupOfEachSample) {
-    const LayoutCase& c = GetParam();
-    auto device = Make(Record({0, 0, 0}, c.deviceIndex));
-    Run(*device);
-    // Every float of the block differs, counters and trigger values included.
-    Block block(c.amplifiers);
-    for (size_t i = 0; i < block.floats.size(); ++i) block.floats[i] = -1000.0f - static_cast<float>(i);
-    for (uint32_t d = 0; d < c.amplifiers; ++d) block.Group(0, d)[0] = static_cast<float>(100 * (d + 1));
-
-    device->TransferData(block.floats.data(), c.amplifiers);
-    std::vector<uint32_t> expected;
-    for (uint32_t s = 0; s < 16; ++s) {
-        const float* g = block.floats.data() + (c.deviceIndex + s * c.amplifiers) * 8;
-        const Nine sample = Reduced(g[1], g[2], g[3], g[4], g[5], g[6]);
-        for (float v : sample) expected.push_back(Bits(v));
+        const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
+        ASSERT_EQ(1u, writes.size());
+        std::vector<uint32_t> expected(144, 0);
+        for (size_t k = 0; k < 9; ++k) expected[45 + k] = Bits(c.expected[k]);
+        EXPECT_THAT(Bits(writes[0].values.data(), writes[0].values.size()), ElementsAreArray(expected));
     }
-    const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
-    ASSERT_EQ(1u, writes.size());
-    EXPECT_THAT(BitsOf(writes[0].values.data(), writes[0].values.size()), ElementsAreArray(expected));
-    EXPECT_EQ(100 * (c.deviceIndex + 1), writes[0].numbers[1]);  // the counter of sample 0's own group
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, MirtLayoutTest,
-                         testing::Values(LayoutCase{"OneAmplifier", 1, 0}, LayoutCase{"FirstOfThree", 3, 0},
-                                         LayoutCase{"LastOfThree", 3, 2}),
-                         [](const testing::TestParamInfo<LayoutCase>& info) {
-                             return std::string(info.param.name);
-                         });
+TEST_F(MirtDeviceTest, ReadsOnlyItsOwnGroupOfEachSample) {
+    struct Case {
+        uint32_t amplifiers, deviceIndex;
+    };
+    for (const Case& c : {Case{1, 0}, Case{3, 2}}) {
+        SCOPED_TRACE(c.amplifiers);
+        auto device = Running({0, 0, 0}, c.deviceIndex, 0);
+        // Every float differs, counters and trigger values included.
+        std::vector<float> block(16 * c.amplifiers * 8);
+        for (size_t i = 0; i < block.size(); ++i) block[i] = -1000.0f - static_cast<float>(i);
+        for (uint32_t d = 0; d < c.amplifiers; ++d) At(block, c.amplifiers, 0, d, 0) = 100.0f * (d + 1);
+        device->TransferData(block.data(), c.amplifiers);
 
-// A block with this counter, or (kStart) a new Start of the device.
-struct Step {
-    float counter;
-    bool writes;
-    int64_t index;
-};
-const float kStart = -2.0f;
-Step Written(float counter, int64_t index) {
-    return {counter, true, index};
-}
-Step Skipped(float counter) {
-    return {counter, false, 0};
-}
-Step Restart() {
-    return {kStart, false, 0};
-}
-
-struct IndexCase {
-    const char* name;
-    std::vector<Step> steps;
-};
-
-class MirtIndexTest : public MirtDeviceTest, public testing::WithParamInterface<IndexCase> {};
-
-TEST_P(MirtIndexTest, NumbersEveryPacketFromTheUnwrappedCounter) {
-    auto device = Make(Record({0, 0, 0}, 1));
-    device->SetDataThreshold(0);
-    FakeDeviceHost& deviceHost = Run(*device);
-    device->startCounter = 7;
-    std::vector<int64_t> expected;
-    for (const Step& step : GetParam().steps) {
-        if (step.counter == kStart) {
-            ASSERT_TRUE(device->Start(7, &host));
-            continue;
+        std::vector<uint32_t> expected;
+        for (uint32_t s = 0; s < 16; ++s) {
+            const float* g = &At(block, c.amplifiers, s, c.deviceIndex, 0);
+            for (float v : Reduced(g[1], g[2], g[3], g[4], g[5], g[6])) expected.push_back(Bits(v));
         }
-        // Fz 0 throughout: every sample below the threshold.
-        Block block(2);
-        block.Group(0, 1)[0] = step.counter;
-        device->TransferData(block.floats.data(), 2);
-        if (step.writes) expected.push_back(step.index);
+        const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
+        ASSERT_EQ(1u, writes.size());
+        EXPECT_THAT(Bits(writes[0].values.data(), writes[0].values.size()), ElementsAreArray(expected));
+        EXPECT_EQ(100 * (c.deviceIndex + 1), writes[0].numbers[1]);  // its own group's counter
     }
-    std::vector<int64_t> indices;
-    for (const FakeCall& write : host.CallsOf("WriteSamples")) {
-        EXPECT_EQ(deviceHost.Name(), write.deviceHost);
-        EXPECT_THAT(write.numbers, ElementsAre(7, write.numbers[1], 16, 3, 144));
-        EXPECT_THAT(write.outputIds, ElementsAre(0u, 1u, 2u));
-        EXPECT_EQ(std::vector<float>(144, 0.0f), write.values);
-        indices.push_back(write.numbers[1]);
-    }
-    EXPECT_THAT(indices, ElementsAreArray(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Counters, MirtIndexTest,
-    testing::Values(
-        IndexCase{"FirstBlockAtZeroIsNoWrap", {Written(0, -7)}},
-        IndexCase{"FirstBlockAt16", {Written(16, 9)}},
-        IndexCase{"RisingCounter", {Written(16, 9), Written(32, 25)}},
-        IndexCase{"EqualCounterWraps", {Written(16, 9), Written(16, kWrap + 9)}},
-        IndexCase{"FallingCounterWraps", {Written(kWrap - 16, kWrap - 23), Written(0, kWrap - 7)}},
-        IndexCase{"StartResetsTheCounters",
-                  {Written(16, 9), Written(16, kWrap + 9), Restart(), Written(0, -7)}},
-        IndexCase{"NaNCounter", {Written(16, 9), Skipped(kNaN), Written(32, 25)}},
-        IndexCase{"InfiniteCounter",
-                  {Written(16, 9), Skipped(std::numeric_limits<float>::infinity()), Written(32, 25)}},
-        IndexCase{"NegativeCounter", {Written(16, 9), Skipped(-16), Written(32, 25)}},
-        IndexCase{"CounterOf2To24", {Written(16, 9), Skipped(kWrap), Written(32, 25)}}),
-    [](const testing::TestParamInfo<IndexCase>& info) { return std::string(info.param.name); });
-
-TEST_F(MirtDeviceTest, ARefusedWriteIsReleasedAndTheNextBlockWrittenAsUsual) {
-    auto device = Make(Record({0, 0, 0}));
-    Run(*device);
-    Block block(1);
-    host.RefuseOperation("WriteSamples", "full");
-    block.floats[0] = 16;
-    device->TransferData(block.floats.data(), 1);
-    host.ClearRefusals();
-    block.floats[0] = 32;
-    device->TransferData(block.floats.data(), 1);
-
-    const std::vector<FakeCall> writes = host.CallsOf("WriteSamples");
-    ASSERT_EQ(2u, writes.size());
-    EXPECT_TRUE(writes[0].refused);
-    EXPECT_FALSE(writes[1].refused);
-    EXPECT_EQ(32, writes[1].numbers[1]);
-    EXPECT_TRUE(host.AllResultsReleased());
+TEST_F(MirtDeviceTest, NumbersEveryPacketFromTheUnwrappedCounter) {
+    const float kStart = -2.0f;  // not a block: Start again
+    const int64_t kNone = std::numeric_limits<int64_t>::min();
+    struct Step {
+        float counter;
+        int64_t index;  // kNone: nothing written
+        bool refused = false;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"FirstBlockAtZeroIsNoWrap", {{0, -7}}},
+        {"EqualCounterWrapsUntilTheNextStart", {{16, 9}, {16, kWrap + 9}, {kStart, kNone}, {0, -7}}},
+        {"FallingCounterWraps", {{kWrap - 16, kWrap - 23}, {0, kWrap - 7}}},
+        {"CounterThatIsNoCounterChangesNothing",
+         {{16, 9}, {kNaN, kNone}, {INFINITY, kNone}, {-16, kNone}, {kWrap, kNone}, {32, 25}}},
+        {"RefusedWriteChangesNothing", {{16, 9, true}, {32, 25}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto device = Running({0, 0, 0}, 1, 0);
+        device->startCounter = 7;
+        std::vector<int64_t> expected;
+        for (const Step& step : c.steps) {
+            if (step.counter == kStart) {
+                ASSERT_TRUE(device->Start(7, &host));
+                continue;
+            }
+            std::vector<float> block = Block(2, 0);  // Fz 0 throughout: every sample at the threshold
+            At(block, 2, 0, 1, 0) = step.counter;
+            if (step.refused) host.RefuseOperation("WriteSamples", "full");
+            device->TransferData(block.data(), 2);
+            host.ClearRefusals();
+            if (step.index != kNone) expected.push_back(step.index);
+        }
+        std::vector<int64_t> indices;
+        for (const FakeCall& write : host.CallsOf("WriteSamples")) {
+            EXPECT_EQ("BD", write.deviceHost);
+            EXPECT_THAT(write.numbers, ElementsAre(7, write.numbers[1], 16, 3, 144));
+            EXPECT_THAT(write.outputIds, ElementsAre(0u, 1u, 2u));
+            EXPECT_EQ(std::vector<float>(144, 0.0f), write.values);
+            indices.push_back(write.numbers[1]);
+        }
+        EXPECT_THAT(indices, ElementsAreArray(expected));
+        EXPECT_TRUE(host.AllResultsReleased());
+        host.ClearCalls();
+    }
 }
 
-TEST_F(MirtDeviceTest, WithoutADeviceHostABlockChangesNothing) {
-    auto device = Make(Record({0, 0, 0}));
+TEST_F(MirtDeviceTest, WithoutADeviceHostNothingIsAskedOrWritten) {
+    auto device = Make({0, 0, 0});
     device->wrapOffset = 5;
     device->lastCounter = 40;
-    Block block(1);
-    block.floats[0] = 16;
     host.ClearCalls();
-    device->TransferData(block.floats.data(), 1);
+    device->OnParametersChanged();
+    device->TransferData(Block(1, 16).data(), 1);
     EXPECT_TRUE(host.Calls().empty());
     EXPECT_EQ(5, device->wrapOffset);
     EXPECT_EQ(40, device->lastCounter);
 }
 
-// These never wait for the device's lock, so a host may call them from
-// inside one of its own callbacks while the device holds it.
-TEST_F(MirtDeviceTest, LockFreeSlotsReturnWhileTheLockIsHeld) {
-    auto device = Make(Record({0, 0, 0}));
+// A host may call these from inside one of its own callbacks while the device holds its lock.
+TEST_F(MirtDeviceTest, LockFreeSlotsOfBothDevicesReturnWhileTheLockIsHeld) {
+    auto device = Make({0, 0, 0});
     device->state = 2;
-    const std::vector<std::pair<const char*, std::function<void()>>> slots = {
-        {"GetStatus",
-         [&] {
-             uint32_t state = 9;
-             uint8_t flag = 9;
-             device->GetStatus(&state, &flag);
-             EXPECT_EQ(2u, state);
-             EXPECT_EQ(0u, flag);
-         }},
-        {"SetStartTime", [&] { device->SetStartTime(1.5); }},
-        {"Stop", [&] { device->Stop(); }},
-        {"Unused4", [&] { device->Unused4(); }},
-        {"SetDataThreshold", [&] { device->SetDataThreshold(3.5); }},
-        {"SetSyncMode", [&] { device->SetSyncMode(1); }},
+    VSharedConfigDevice placeholder(nullptr);
+    uint32_t states[2] = {9, 9};
+    uint8_t flags[2] = {9, 9};
+    const std::vector<std::tuple<const char*, boost::mutex&, std::function<void()>>> slots = {
+        {"GetStatus", device->mutex, [&] { device->GetStatus(&states[0], &flags[0]); }},
+        {"SetStartTime", device->mutex, [&] { device->SetStartTime(1.5); }},
+        {"Stop", device->mutex, [&] { device->Stop(); }},
+        {"Unused4", device->mutex, [&] { device->Unused4(); }},
+        {"SetDataThreshold", device->mutex, [&] { device->SetDataThreshold(3.5); }},
+        {"SetSyncMode", device->mutex, [&] { device->SetSyncMode(1); }},
+        {"placeholder GetStatus", placeholder.mutex, [&] { placeholder.GetStatus(&states[1], &flags[1]); }},
+        {"placeholder Unused4", placeholder.mutex, [&] { placeholder.Unused4(); }},
     };
     host.ClearCalls();
     for (const auto& slot : slots) {
-        SCOPED_TRACE(slot.first);
-        boost::unique_lock<boost::mutex> held(device->mutex);
+        SCOPED_TRACE(std::get<0>(slot));
+        boost::unique_lock<boost::mutex> held(std::get<1>(slot));
         Signal returned;
         std::thread caller([&] {
-            slot.second();
+            std::get<2>(slot)();
             returned.Raise();
         });
         EXPECT_TRUE(returned.Wait());
@@ -572,9 +332,8 @@ TEST_F(MirtDeviceTest, LockFreeSlotsReturnWhileTheLockIsHeld) {
         caller.join();
     }
     EXPECT_TRUE(host.Calls().empty());
-    EXPECT_EQ(2u, device->state.load());
-    EXPECT_EQ(3.5, device->dataThreshold);
-    EXPECT_EQ(1u, device->syncMode.load());
+    EXPECT_THAT(states, ElementsAre(2u, 2u));  // placeholder: stopped at first
+    EXPECT_THAT(flags, ElementsAre(0u, 1u));
 }
 
 }  // namespace

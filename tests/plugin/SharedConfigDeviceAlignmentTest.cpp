@@ -1,13 +1,11 @@
 // How a capture is tied to the host's start: the software trigger counts back
 // from the host clock, the hardware trigger finds a trigger sample, genlock
 // takes every block as it comes.
-#include <boost/thread/locks.hpp>
 #include <cmath>
 #include <optional>
 
 #include "tests/plugin/SharedConfigDeviceTest.h"
 
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -124,14 +122,11 @@ TEST_F(PlaceholderTest, GenlockTakesEveryBlockAndEachStartAlignsAfresh) {
     }
     ASSERT_TRUE(StartCapture());
     placeholder->SetStartTime(0.0);
-    EXPECT_FALSE(placeholder->startTimeKnown);
     Feed(Block(1, 3000));
     EXPECT_EQ(StartCounterOf(*placeholder, device), 777);
 
     Change("SyncMode", "Software trigger", {0});
     ASSERT_TRUE(StartCapture());
-    placeholder->OnDataReady(nullptr);
-    EXPECT_THAT(Log(), Contains("2 Transfer data called with null pointer"));
     placeholder->SetStartTime(1.0);
     host.SetTime(1.0);
     Feed(Block(1, 4000));

@@ -1,58 +1,15 @@
 // A stream allocates nothing per block in the library, so that soaks and
-// latency measurements see the plug-in's costs only. This binary's operator
-// new counts what the testing thread allocates.
+// latency measurements see the plug-in's costs only.
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <new>
 
 #include "platform/usbamp/KESUUSBDevice.h"
 #include "platform/usbamp/UsbAmpSim.h"
-
-namespace {
-
-thread_local bool t_counting = false;
-thread_local size_t t_allocations = 0;
-
-void* allocate(size_t size) {
-    if (t_counting) ++t_allocations;
-    if (void* memory = std::malloc(size ? size : 1)) return memory;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(size_t size) {
-    return allocate(size);
-}
-void* operator new[](size_t size) {
-    return allocate(size);
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, size_t) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, size_t) noexcept {
-    std::free(memory);
-}
+#include "tests/support/AllocationCounter.h"
 
 namespace {
 
 using namespace UsbAmpSim;
-
-template <typename Run>
-size_t AllocationsOf(Run run) {
-    t_allocations = 0;
-    t_counting = true;
-    run();
-    t_counting = false;
-    return t_allocations;
-}
+using KESUTest::AllocationsOf;
 
 TEST(UsbAmpAllocationTest, AStreamingRunAllocatesNothingPerBlock) {
     Reset();
