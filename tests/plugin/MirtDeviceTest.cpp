@@ -294,6 +294,8 @@ TEST_F(MirtDeviceTest, WithoutADeviceHostNothingIsAskedOrWritten) {
     device->wrapOffset = 5;
     device->lastCounter = 40;
     host.ClearCalls();
+    device->Connect(nullptr);
+    device->SetConnected(true);
     device->OnParametersChanged();
     device->TransferData(Block(1, 16).data(), 1);
     EXPECT_TRUE(host.Calls().empty());
