@@ -48,7 +48,9 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
       startCounter(0),
       wrapOffset(0),
       lastCounter(-1),
-      dataThreshold(0.0) {
+      dataThreshold(0.0),
+      writingThread(0),
+      changePending(false) {
     outputIds[0] = 0;
     outputIds[1] = 1;
     outputIds[2] = 2;
@@ -98,7 +100,16 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 }
 
 void VKESUMirtDevice::OnParametersChanged() {
+    // This thread holds mutex further up, in TransferData.
+    if (writingThread == GetCurrentThreadId()) {
+        changePending = true;
+        return;
+    }
     boost::lock_guard<boost::mutex> lock(mutex);
+    HandleParameterChanges();
+}
+
+void VKESUMirtDevice::HandleParameterChanges() {
     if (!deviceHost) return;
     const uint32_t n = deviceHost->GetChangedParameterCount();
     std::vector<uint64_t> ids(n, 0);
@@ -161,7 +172,8 @@ void VKESUMirtDevice::SetDeviceIndex(uint32_t index) {
 
 void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     boost::lock_guard<boost::mutex> lock(mutex);
-    if (!deviceHost) return;
+    // The block holds deviceCount groups per sample; an index past them has no data in it.
+    if (!deviceHost || deviceIndex >= deviceCount) return;
 
     // Only a counter the library could have sent converts to an integer
     // without undefined behaviour; anything else leaves the capture's
@@ -207,8 +219,14 @@ void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     lastCounter = k;
     const int64_t firstIndex = wrapOffset - startCounter + k;
 
+    writingThread = GetCurrentThreadId();
     deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
                              static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
+    writingThread = 0;
+    if (changePending) {
+        changePending = false;
+        HandleParameterChanges();
+    }
 }
 
 }  // namespace KESU

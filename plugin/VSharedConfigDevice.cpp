@@ -66,11 +66,6 @@ VSharedConfigDevice::IdentityKey KeyOf(const std::string& amplifierModel, const 
     return VSharedConfigDevice::IdentityKey(amplifierModel + amplifierSerial, platformModel + platformSerial);
 }
 
-VSharedConfigDevice::IdentityKey KeyOf(const VKESUMirtDevice& device) {
-    return KeyOf(device.amplifierModelNumber, device.amplifierSerialNumber, device.platformModelNumber,
-                 device.platformSerialNumber);
-}
-
 VSharedConfigDevice::IdentityKey KeyOf(const VKESUDriverService::VDeviceInfo& record) {
     return KeyOf(record.amplifierModelNumber, record.amplifierSerialNumber, record.platformModelNumber,
                  record.platformSerialNumber);
@@ -110,7 +105,9 @@ VSharedConfigDevice::VSharedConfigDevice(VKESUDriverService* driverService)
       factory(nullptr),
       deviceHost(nullptr),
       changedIdsSelector(1),
-      definition(g_sharedConfigDefinition) {}
+      definition(g_sharedConfigDefinition),
+      deliveringThread(0),
+      changePending(false) {}
 
 VSharedConfigDevice::~VSharedConfigDevice() = default;
 
@@ -139,8 +136,17 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
-    using namespace boost::placeholders;
+    // This thread holds mutex further up, in OnDataReady.
+    if (deliveringThread == GetCurrentThreadId()) {
+        changePending = true;
+        return;
+    }
     boost::unique_lock<boost::mutex> lock(mutex);
+    HandleParameterChanges();
+}
+
+void VSharedConfigDevice::HandleParameterChanges() {
+    using namespace boost::placeholders;
     if (!deviceHost) return;
 
     const uint32_t count = deviceHost->GetChangedParameterCount();
@@ -350,10 +356,7 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
 
     ApplyDeviceType(0);
 
-    for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) {
-        byKey[KeyOf(*device)] = device;
-        device->SetConnected(false);
-    }
+    for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) device->SetConnected(false);
     devices.clear();
 
     deviceCount = static_cast<uint32_t>(records.size());
@@ -368,10 +371,13 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
         }
 
         boost::shared_ptr<VKESUMirtDevice> device;
-        const auto known = byKey.find(KeyOf(record));
+        std::vector<boost::shared_ptr<VKESUMirtDevice>>& known = byKey[KeyOf(record)];
         // Two records of one identity in one detection get a device each.
-        if (known != byKey.end() && std::find(devices.begin(), devices.end(), known->second) == devices.end())
-            device = known->second;
+        for (const boost::shared_ptr<VKESUMirtDevice>& candidate : known)
+            if (std::find(devices.begin(), devices.end(), candidate) == devices.end()) {
+                device = candidate;
+                break;
+            }
 
         if (device) {
             devices.push_back(device);
@@ -381,6 +387,7 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
             const std::unique_ptr<VKESUGenericPlateDefinition> plate(NewPlateDefinition(record));
             device.reset(new VKESUMirtDevice(rate, record, *plate, host, driver));
             allDevices.push_back(device);
+            known.push_back(device);
             devices.push_back(device);
             InstantiateDevice(*device, record);
         }
@@ -433,7 +440,13 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
+    deliveringThread = GetCurrentThreadId();
     for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) device->TransferData(block, deviceCount);
+    deliveringThread = 0;
+    if (changePending) {
+        changePending = false;
+        HandleParameterChanges();
+    }
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {
