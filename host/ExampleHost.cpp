@@ -138,8 +138,9 @@ ResultPtr DeviceHost::WriteSamples(uint32_t, int64_t firstIndex, uint32_t sample
         return Refuse("Samples do not match the three outputs of three components");
     {
         std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
-        if (host_.Refuses("WriteSamples")) return Refuse("Sample writes are refused");
         ++packetCount_;
+        host_.Changed();
+        if (host_.Refuses("WriteSamples")) return Refuse("Sample writes are refused");
         if (host_.sink_) {
             host_.sink_(*this, firstIndex, sampleCount, values);
         } else {

@@ -110,7 +110,7 @@ public:
     bool ReadValue(const std::string& name, ZentuDigitalDevice::IParameterValue& into) const;
     // The packets kept (none while a packet sink is set).
     std::vector<Packet> Packets() const;
-    // Every packet received, kept or handed to the sink.
+    // Every packet received: kept, handed to the sink or refused.
     size_t PacketCount() const;
     // Drops the packets received so far.
     void ClearPackets();

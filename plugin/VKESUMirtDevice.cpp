@@ -49,6 +49,7 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
       wrapOffset(0),
       lastCounter(-1),
       dataThreshold(0.0),
+      instantiated(false),
       writingThread(0),
       changePending(false) {
     outputIds[0] = 0;

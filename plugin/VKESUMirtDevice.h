@@ -90,6 +90,9 @@ public:
     // -1 until the first block of a capture, so that no counter counts as a wrap.
     int64_t lastCounter;
     double dataThreshold;
+    // Whether the host took the device; the placeholder device reads and
+    // writes it under its own mutex and offers a device not taken again.
+    bool instantiated;
     // The worker's thread id while it is inside WriteSamples (mutex held), else 0.
     std::atomic<DWORD> writingThread;
     // A change reported from inside WriteSamples; guarded by mutex.

@@ -389,8 +389,9 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
             allDevices.push_back(device);
             known.push_back(device);
             devices.push_back(device);
-            InstantiateDevice(*device, record);
         }
+        // Also a device the host refused, or had no factory for, last time.
+        if (!device->instantiated) InstantiateDevice(*device, record);
 
         device->SetConnected(true);
         device->SetDeviceIndex(record.deviceIndex);
@@ -416,7 +417,10 @@ void VSharedConfigDevice::InstantiateDevice(VKESUMirtDevice& device,
     const VKESUGenericPlateDefinition& plate = device.plateDefinition;
     ZentuDigitalDevice::ResultPtr result = factory->InstantiateDevice(
         plate.maker.c_str(), plate.name.c_str(), plate.version.c_str(), device.name.c_str(), &device);
-    if (result.IsEmpty()) return;
+    if (result.IsEmpty()) {
+        device.instantiated = true;
+        return;
+    }
     const char* refusal = result.GetText();
     Log(host,
         str(format("Host returned \"%s\" when trying to instantiate device %s") % (refusal ? refusal : "") %

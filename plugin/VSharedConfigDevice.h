@@ -134,7 +134,8 @@ private:
     // Callers hold mutex.
     void HandleParameterChanges();
     // Worker thread (detection handling), mutex held. Logs instead of
-    // instantiating when no factory was given.
+    // instantiating when no factory was given; marks the device instantiated
+    // once the host took it.
     void InstantiateDevice(VKESUMirtDevice& device, const VKESUDriverService::VDeviceInfo& record);
     // Worker thread (data handling), mutex held. Each answers false when the
     // block cannot fix the capture's start counter, which then stays unset.

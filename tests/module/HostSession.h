@@ -66,7 +66,7 @@ public:
             [&] {
                 for (const std::string& line : host.LogLinesFrom(scanned_)) {
                     ++scanned_;
-                    if (line.find("::fmDLLInit()") != std::string::npos) ++starts_;
+                    if (line == "[trace] ::fmDLLInit()") ++starts_;
                     if (starts_ == n && line.find("::fmBroadcastAcquisitionRate(") != std::string::npos)
                         handled_ = n;
                 }

@@ -54,6 +54,8 @@ public:
         firstIndex_ = firstIndex;
         thresholds_.clear();
         thresholds_.push_back({0, 20.0f});
+        failures_ = 0;
+        first_.clear();
     }
     // From the capture's block `block` on, the threshold is this.
     void ThresholdFrom(int64_t block, float threshold) {
@@ -188,7 +190,7 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
     // that sample is index 0.
     ASSERT_TRUE(s.ChangeText("SyncMode", "Hardware trigger"));
     UsbAmpSim::SetTrigger(0, kCounterStart + 5, 1.0f);
-    Capture(5000, -4);
+    Capture(5000, -5);
 
     // Genlock: the amplifiers' own counters number the samples.
     ASSERT_TRUE(s.ChangeText("SyncMode", "Genlock"));
