@@ -27,11 +27,6 @@ KESU_PLATE_MODELS(KESU_PLATE_MODEL_STATIC)
 VKESUGenericPlateDefinition g_genericPlateDefinition;
 
 void ReleaseModuleObjects() {
-    // A host thread may still be inside a call of the placeholder device (its
-    // start pauses half a second): nothing it uses goes before it has left.
-    if (g_sharedDevice) {
-        boost::unique_lock<boost::mutex> leave(g_sharedDevice->mutex);
-    }
     boost::shared_ptr<VKESUDriverService> service;
     service.swap(g_driverService);
     service.reset();

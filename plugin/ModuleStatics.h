@@ -46,8 +46,7 @@ KESU_PLATE_MODELS(KESU_PLATE_MODEL_STATIC)
 extern VKESUGenericPlateDefinition g_genericPlateDefinition;
 
 // Host thread (Shutdown), or the unloading thread when the host unloads the
-// module without Shutdown. Waits for a host thread still inside a call of the
-// placeholder device, then releases the driver service (which ends the
+// module without Shutdown. Releases the driver service (which ends the
 // worker), then the placeholder device with its amplifier devices, then the
 // custom plate list; each module pointer is emptied before its object goes.
 void ReleaseModuleObjects();

@@ -78,9 +78,12 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
                      resume->Wait();
                  }
              });
+             for (KESUHost::DeviceHost* plate : s.plates)
+                 ASSERT_TRUE(plate->Device()->Start(plate->HostDeviceId(), plate));
+             // That thread calls nothing after the placeholder's Start.
              starter.reset(new std::thread([&] {
                  starterId = GetCurrentThreadId();
-                 EXPECT_TRUE(s.Start(false));
+                 EXPECT_TRUE(s.placeholder->Device()->Start(s.placeholder->HostDeviceId(), s.placeholder));
              }));
              ASSERT_TRUE(paused->Wait());
          },
