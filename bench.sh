@@ -21,5 +21,6 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "${JOBS:-3}" --target mirt_bench
+cmake --build build/release -j "${JOBS:-3}" --target mirt_bench data_path_bench
 build/release/bench/mirt_bench "$@"
+build/release/bench/data_path_bench "$@"
