@@ -173,8 +173,7 @@ void VKESUMirtDevice::SetDeviceIndex(uint32_t index) {
 
 void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     boost::lock_guard<boost::mutex> lock(mutex);
-    // The block holds deviceCount groups per sample; an index past them has no data in it.
-    if (!deviceHost || deviceIndex >= deviceCount) return;
+    if (!deviceHost) return;
 
     // Only a counter the library could have sent converts to an integer
     // without undefined behaviour; anything else leaves the capture's
