@@ -176,13 +176,15 @@ void LatencyAnnouncementToLastPlate(benchmark::State& state) {
             announced[b] = Clock::now();
             UsbAmpSim::HandOverBlock();
         }
-        host.WaitUntil([&] { return plates.back()->PacketCount() >= size_t(kBlocks); }, std::chrono::seconds(30));
+        host.WaitUntil([&] { return plates.back()->PacketCount() >= size_t(kBlocks); },
+                       std::chrono::seconds(30));
         module.Shutdown();
 
         std::vector<double> latencies;
         for (int b = 0; b < kBlocks; ++b)
             if (arrived[b] == kAmplifiers)
-                latencies.push_back(std::chrono::duration<double, std::micro>(completed[b] - announced[b]).count());
+                latencies.push_back(
+                    std::chrono::duration<double, std::micro>(completed[b] - announced[b]).count());
         if (latencies.size() != size_t(kBlocks)) return state.SkipWithError("blocks went missing");
         std::sort(latencies.begin(), latencies.end());
         state.counters["p50_us"] = latencies[latencies.size() / 2];

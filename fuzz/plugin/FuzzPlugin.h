@@ -28,8 +28,8 @@ public:
     double GetTime() override { return now; }
 
     // IDeviceHost: parameters are whatever the target answers.
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into, const char* name,
-                                                    const char*) override {
+    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue* into,
+                                                    const char* name, const char*) override {
         const ZentuDigitalDevice::IParameterValue* value = Answer(name);
         if (value != nullptr && into != nullptr) value->SerialiseInto(*into);
         return {};
@@ -39,15 +39,17 @@ public:
         return {};
     }
     uint32_t GetChangedParameterCount() override { return static_cast<uint32_t>(changed.size()); }
-    ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t* ids, uint32_t* count) override {
+    ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t* ids,
+                                                         uint32_t* count) override {
         std::memcpy(ids, changed.data(), changed.size() * sizeof(uint64_t));
         *count = static_cast<uint32_t>(changed.size());
         return {};
     }
     // Each plate's packets come whole, and its indices only rise.
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex, uint32_t sampleCount,
-                                               const uint32_t* outputIds, uint32_t outputCount,
-                                               const float* values, uint32_t valueCount) override {
+    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t hostDeviceId, int64_t firstIndex,
+                                               uint32_t sampleCount, const uint32_t* outputIds,
+                                               uint32_t outputCount, const float* values,
+                                               uint32_t valueCount) override {
         Require(sampleCount == 16 && outputCount == 3 && valueCount == 144 && outputIds && values);
         Require(hostDeviceId < 8);
         if (written[hostDeviceId]) Require(firstIndex > lastIndex[hostDeviceId]);

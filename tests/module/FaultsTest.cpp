@@ -74,8 +74,10 @@ void EightBlocks(HostSession& s) {
             << plate->InstanceName();
 }
 
-// Plates hand the host their blocks in order, from whichever thread; the
-// hostile blocks go to two amplifiers under software trigger.
+// Two amplifiers under software trigger. A counter that is no counter drops
+// that plate's packet of the block, a sample whose Fz is not above the
+// threshold (NaN included) is zero, and a counter not above the last one
+// counts as a wrap.
 void HostileBlocks(HostSession& s) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
@@ -135,17 +137,29 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              UsbAmpSim::SetCalibrationCheck(std::vector<int32_t>(40, 7));
              UsbAmpSim::SetCalibrationDownload(7, 5, {0});
          },
-         1, 0, false, nullptr, nullptr,
+         1,
+         0,
+         false,
+         nullptr,
+         nullptr,
          {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"}},
         {"a library that never becomes ready",
          Amplifiers(2),
          [](HostSession&) { UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady); },
-         1, 2, false, nullptr, nullptr,
+         1,
+         2,
+         false,
+         nullptr,
+         nullptr,
          {"Unsuccessful KESU device detection loop: KESU device initialization timed out"}},
         {"a library that reports no amplifier",
          {},
          nullptr,
-         1, 0, false, nullptr, nullptr,
+         1,
+         0,
+         false,
+         nullptr,
+         nullptr,
          {"Detected 0 KESU digital devices"}},
         {"a host that refuses every instantiation, and later takes them",
          Amplifiers(2),
@@ -155,9 +169,12 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  if (operation == "InstantiateDevice") s.host.RefuseEvery("InstantiateDevice", true);
              });
          },
-         1, 0, true,
+         1,
+         0,
+         true,
          [](HostSession& s) {
-             EXPECT_EQ(2u, s.LogCount("Host returned \"Instantiation is refused\" when trying to instantiate"));
+             EXPECT_EQ(2u,
+                       s.LogCount("Host returned \"Instantiation is refused\" when trying to instantiate"));
              s.host.SetReentry(nullptr);
              s.host.RefuseEvery("InstantiateDevice", false);
              ASSERT_TRUE(s.Rescan());
@@ -165,15 +182,24 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              s.ConnectPlates();
              EXPECT_EQ(2u, s.plates.size());
          },
-         nullptr, {}},
+         nullptr,
+         {}},
         {"a host that refuses every parameter read",
          Amplifiers(2),
          [](HostSession& s) { s.host.RefuseEvery("GetParameterValue", true); },
-         1, 2, true, nullptr, nullptr, {}},
+         1,
+         2,
+         true,
+         nullptr,
+         nullptr,
+         {}},
         {"a host that refuses every sample write for a while",
          Amplifiers(2),
          nullptr,
-         1, 2, true, nullptr,
+         1,
+         2,
+         true,
+         nullptr,
          [](HostSession& s) {
              s.host.RefuseEvery("WriteSamples", true);
              for (int b = 0; b < 8; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
@@ -182,7 +208,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              for (int b = 0; b < 2; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
              ASSERT_TRUE(s.WaitForPackets(10));
              // The numbering went on through the refusals.
-             for (DeviceHost* plate : s.plates) EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
+             for (DeviceHost* plate : s.plates)
+                 EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
          },
          {}},
         {"a host that asks for the status inside NotifyStatusChanged",
@@ -196,7 +223,12 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  ++reentries;
              });
          },
-         1, 2, true, [&reentries](HostSession&) { EXPECT_GT(reentries.load(), 0); }, nullptr, {}},
+         1,
+         2,
+         true,
+         [&reentries](HostSession&) { EXPECT_GT(reentries.load(), 0); },
+         nullptr,
+         {}},
         {"a host that connects each device inside InstantiateDevice",
          Amplifiers(2),
          [&reentries](HostSession& s) {
@@ -207,7 +239,12 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              });
          },
          // The placeholder's connection inside its instantiation is a detection of its own.
-         2, 2, true, [&reentries](HostSession&) { EXPECT_EQ(3, reentries.load()); }, nullptr, {}},
+         2,
+         2,
+         true,
+         [&reentries](HostSession&) { EXPECT_EQ(3, reentries.load()); },
+         nullptr,
+         {}},
         {"a host that changes a setting inside WriteSamples",
          Amplifiers(2),
          [&reentries](HostSession& s) {
@@ -222,7 +259,10 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  device.Device()->OnParametersChanged();
              });
          },
-         1, 2, true, nullptr,
+         1,
+         2,
+         true,
+         nullptr,
          [](HostSession& s) {
              for (int b = 0; b < 3; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
              ASSERT_TRUE(s.WaitForPackets(3));
@@ -237,7 +277,9 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
         {"amplifiers unplugged and plugged again across hundreds of re-scans",
          Amplifiers(2),
          nullptr,
-         1, 2, true,
+         1,
+         2,
+         true,
          [](HostSession& s) {
              // Four identities, one of them sometimes twice: at most five devices.
              const std::vector<UsbAmpSim::Amplifier> pool = Amplifiers(4);
@@ -272,12 +314,15 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              ASSERT_TRUE(s.WaitForDetection(302));
              s.plates.resize(2);
          },
-         nullptr, {}},
+         nullptr,
+         {}},
         {"hostile blocks", Amplifiers(2), nullptr, 1, 2, true, nullptr, HostileBlocks, {}},
         {"a hardware trigger that never comes",
          Amplifiers(2),
          nullptr,
-         1, 2, true,
+         1,
+         2,
+         true,
          [](HostSession& s) { ASSERT_TRUE(s.ChangeText("SyncMode", "Hardware trigger")); },
          [](HostSession& s) {
              for (int b = 0; b < 8; ++b) {
@@ -310,7 +355,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
         KESUHost::PluginModule& module = Load();
         ASSERT_TRUE(s.Boot(module));
         s.placeholder->Device()->Connect(s.placeholder);
-        ASSERT_TRUE(s.WaitForDetection(fault.detections)) << s.log.str().substr(s.log.str().size() > 3000 ? s.log.str().size() - 3000 : 0);
+        ASSERT_TRUE(s.WaitForDetection(fault.detections))
+            << s.log.str().substr(s.log.str().size() > 3000 ? s.log.str().size() - 3000 : 0);
         s.ConnectPlates();
         EXPECT_EQ(fault.plates, s.plates.size());
         if (fault.afterDetection) fault.afterDetection(s);

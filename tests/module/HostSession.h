@@ -108,7 +108,8 @@ public:
     // "ScanForHardware" fired; the detection runs on the worker.
     bool Rescan() {
         ZentuDigitalDevice::IParameterValueAction fire;
-        if (!placeholder->ReadValue("ScanForHardware", fire) || !placeholder->SetValue("ScanForHardware", fire))
+        if (!placeholder->ReadValue("ScanForHardware", fire) ||
+            !placeholder->SetValue("ScanForHardware", fire))
             return false;
         placeholder->Device()->OnParametersChanged();
         return true;

@@ -88,8 +88,7 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
              ASSERT_TRUE(paused->Wait());
          },
          // Either order of the end and the pause's end must do.
-         [&] { resume->Raise(); },
-         [&](HostSession&) { starter->join(); }},
+         [&] { resume->Raise(); }, [&](HostSession&) { starter->join(); }},
     };
 
     for (const Busy& busy : states)

@@ -129,7 +129,8 @@ protected:
     void HandOver(size_t from, size_t to) {
         for (size_t block = from; block < to; ++block) {
             const int64_t counter = (int64_t(kCounterStart) + 16 * int64_t(block)) % kCounterRange;
-            for (int d = 0; d < kAmplifiers; ++d) UsbAmpSim::SetPointLoad(d, Force(d, counter), LoadX(d), LoadY(d));
+            for (int d = 0; d < kAmplifiers; ++d)
+                UsbAmpSim::SetPointLoad(d, Force(d, counter), LoadX(d), LoadY(d));
             ASSERT_TRUE(UsbAmpSim::HandOverBlock()) << "block " << block;
             if ((block + 1) % kInFlight == 0) {
                 ASSERT_TRUE(session_->WaitForPackets(block + 1 - kInFlight / 2));
@@ -167,9 +168,8 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
     UsbAmpSim::SetAmplifiers(Amplifiers(kAmplifiers));
     session_.reset(new HostSession);
     HostSession& s = *session_;
-    s.host.SetPacketSink([this](const DeviceHost& plate, int64_t firstIndex, uint32_t count, const float* values) {
-        check_.Packet(plate, firstIndex, count, values);
-    });
+    s.host.SetPacketSink([this](const DeviceHost& plate, int64_t firstIndex, uint32_t count,
+                                const float* values) { check_.Packet(plate, firstIndex, count, values); });
     KESUHost::PluginModule& module = Load();
     ASSERT_TRUE(s.Boot(module));
     ASSERT_TRUE(s.Detect());
@@ -183,7 +183,8 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
         ASSERT_TRUE(s.ChangeNumber("DataThreshold", 200.0));
         check_.ThresholdFrom(int64_t(block), 200.0f);
     });
-    for (DeviceHost* plate : s.plates) EXPECT_EQ(KESUHost::ExampleHost::kBaseRate / 2000, plate->Stream().rateDivisor);
+    for (DeviceHost* plate : s.plates)
+        EXPECT_EQ(KESUHost::ExampleHost::kBaseRate / 2000, plate->Stream().rateDivisor);
     ASSERT_TRUE(s.ChangeNumber("DataThreshold", 20.0));
 
     // Hardware trigger on the first amplifier, at sample 5 of the first block:
@@ -207,8 +208,10 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
         s.Stop();
         ASSERT_EQ(size_t(kAmplifiers), firsts.size());
         for (int64_t first : firsts) EXPECT_EQ(firsts[0], first);
-        s.host.SetPacketSink([this](const DeviceHost& plate, int64_t firstIndex, uint32_t count,
-                                    const float* values) { check_.Packet(plate, firstIndex, count, values); });
+        s.host.SetPacketSink(
+            [this](const DeviceHost& plate, int64_t firstIndex, uint32_t count, const float* values) {
+                check_.Packet(plate, firstIndex, count, values);
+            });
         // Acquisition started afresh restarts the counters where the script says.
         Capture(5000, firsts[0]);
     }
