@@ -351,6 +351,7 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
             UsbAmpSim::SetPointLoad(static_cast<int32_t>(d), kForce, 0.0f, 0.0f);
         reentries = 0;
         HostSession s;
+        UnloadAtEnd unload{*this};
         if (fault.arrange) fault.arrange(s);
         KESUHost::PluginModule& module = Load();
         ASSERT_TRUE(s.Boot(module));

@@ -102,6 +102,7 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
             starterId = 0;
             {
                 HostSession s;
+                UnloadAtEnd unload{*this};
                 KESUHost::PluginModule& module = Load();
                 ASSERT_TRUE(s.Boot(module));
                 ASSERT_TRUE(s.Detect());
