@@ -8,5 +8,6 @@ source scripts/packages.sh
 kesu_install_packages
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "${JOBS:-3}" --target mirt_bench
+cmake --build build/release -j "${JOBS:-3}" --target mirt_bench data_path_bench
 build/release/bench/mirt_bench "$@"
+build/release/bench/data_path_bench "$@"

@@ -69,6 +69,7 @@ DeviceHost::DeviceHost(ExampleHost& host, uint32_t hostDeviceId, std::string ins
 
 ResultPtr DeviceHost::GetParameterValue(IParameterValue* into, const char* name, const char*) {
     std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+    if (host_.Refuses("GetParameterValue")) return Refuse("Parameter reads are refused");
     const auto held = values_.find(Text(name));
     if (held == values_.end()) return Refuse("Unknown parameter " + Text(name));
     const std::vector<unsigned char>& image = held->second.image;
@@ -112,20 +113,33 @@ ResultPtr DeviceHost::WriteSamples(uint32_t, int64_t firstIndex, uint32_t sample
                                    uint32_t outputCount, const float* values, uint32_t valueCount) {
     if (outputCount != 3 || valueCount != sampleCount * 9 || values == nullptr)
         return Refuse("Samples do not match the three outputs of three components");
-    Packet packet;
-    packet.firstIndex = firstIndex;
-    packet.sampleCount = sampleCount;
-    packet.values.assign(values, values + valueCount);
-    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
-    packets_.push_back(std::move(packet));
-    host_.Changed();
+    {
+        std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+        ++packetCount_;
+        host_.Changed();
+        if (host_.Refuses("WriteSamples")) return Refuse("Sample writes are refused");
+        if (host_.sink_) {
+            host_.sink_(*this, firstIndex, sampleCount, values);
+        } else {
+            Packet packet;
+            packet.firstIndex = firstIndex;
+            packet.sampleCount = sampleCount;
+            packet.values.assign(values, values + valueCount);
+            packets_.push_back(std::move(packet));
+        }
+        host_.Changed();
+    }
+    host_.Reenter("WriteSamples", *this);
     return ResultPtr();
 }
 
 void DeviceHost::NotifyStatusChanged() {
-    std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
-    ++statusNotifications_;
-    host_.Changed();
+    {
+        std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+        ++statusNotifications_;
+        host_.Changed();
+    }
+    host_.Reenter("NotifyStatusChanged", *this);
 }
 
 ResultPtr DeviceHost::SetRateDivisor(uint32_t divisor) {
@@ -176,12 +190,13 @@ std::vector<Packet> DeviceHost::Packets() const {
 
 size_t DeviceHost::PacketCount() const {
     std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
-    return packets_.size();
+    return packetCount_;
 }
 
 void DeviceHost::ClearPackets() {
     std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
     packets_.clear();
+    packetCount_ = 0;
 }
 
 int DeviceHost::StatusNotifications() const {
@@ -283,17 +298,52 @@ ResultPtr ExampleHost::Finish() {
 
 ResultPtr ExampleHost::InstantiateDevice(const char* maker, const char* definitionName, const char* version,
                                          const char* instanceName, IDevice* device) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    const auto found = std::find_if(definitions_.rbegin(), definitions_.rend(), [&](const Definition& d) {
-        return d.maker == Text(maker) && d.name == Text(definitionName) && d.version == Text(version);
-    });
-    if (found == definitions_.rend())
-        return Refuse("No definition " + Text(maker) + " " + Text(definitionName) + " " + Text(version));
-    if (device == nullptr) return Refuse("No device");
-    const uint32_t id = static_cast<uint32_t>(instances_.size() + 1);
-    instances_.emplace_back(new DeviceHost(*this, id, Text(instanceName), *found, device));
-    Changed();
+    DeviceHost* instance = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        if (Refuses("InstantiateDevice")) return Refuse("Instantiation is refused");
+        const auto found = std::find_if(definitions_.rbegin(), definitions_.rend(), [&](const Definition& d) {
+            return d.maker == Text(maker) && d.name == Text(definitionName) && d.version == Text(version);
+        });
+        if (found == definitions_.rend())
+            return Refuse("No definition " + Text(maker) + " " + Text(definitionName) + " " + Text(version));
+        if (device == nullptr) return Refuse("No device");
+        const uint32_t id = static_cast<uint32_t>(instances_.size() + 1);
+        instances_.emplace_back(new DeviceHost(*this, id, Text(instanceName), *found, device));
+        instance = instances_.back().get();
+        Changed();
+    }
+    Reenter("InstantiateDevice", *instance);
     return ResultPtr();
+}
+
+void ExampleHost::SetPacketSink(PacketSink sink) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    sink_ = std::move(sink);
+}
+
+void ExampleHost::RefuseEvery(const std::string& operation, bool on) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    refused_.erase(std::remove(refused_.begin(), refused_.end(), operation), refused_.end());
+    if (on) refused_.push_back(operation);
+}
+
+void ExampleHost::SetReentry(Reentry reentry) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    reentry_ = std::move(reentry);
+}
+
+bool ExampleHost::Refuses(const char* operation) const {
+    return std::find(refused_.begin(), refused_.end(), operation) != refused_.end();
+}
+
+void ExampleHost::Reenter(const char* operation, DeviceHost& device) const {
+    Reentry reentry;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        reentry = reentry_;
+    }
+    if (reentry) reentry(operation, device);
 }
 
 void ExampleHost::SetClock(std::function<double()> clock) {
@@ -316,6 +366,12 @@ std::vector<DeviceHost*> ExampleHost::Instances() const {
 std::vector<std::string> ExampleHost::LogLines() const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return logLines_;
+}
+
+std::vector<std::string> ExampleHost::LogLinesFrom(size_t first) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (first >= logLines_.size()) return {};
+    return std::vector<std::string>(logLines_.begin() + static_cast<std::ptrdiff_t>(first), logLines_.end());
 }
 
 bool ExampleHost::WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {

@@ -108,7 +108,9 @@ public:
     bool SetValue(const std::string& name, const ZentuDigitalDevice::IParameterValue& value);
     // Loads the held value into `into`; false when there is none or it does not load.
     bool ReadValue(const std::string& name, ZentuDigitalDevice::IParameterValue& into) const;
+    // The packets kept (none while a packet sink is set).
     std::vector<Packet> Packets() const;
+    // Every packet received: kept, handed to the sink or refused.
     size_t PacketCount() const;
     // Drops the packets received so far.
     void ClearPackets();
@@ -130,6 +132,7 @@ private:
     std::vector<uint64_t> changedIds_;
     uint32_t answeredCount_ = 0;
     std::vector<Packet> packets_;
+    size_t packetCount_ = 0;
     int statusNotifications_ = 0;
     StreamDeclaration stream_;
 };
@@ -182,6 +185,27 @@ public:
     // In the order of instantiation.
     std::vector<DeviceHost*> Instances() const;
     std::vector<std::string> LogLines() const;
+    // The lines from this one on (none past the end).
+    std::vector<std::string> LogLinesFrom(size_t first) const;
+
+    // Packets as they arrive, instead of keeping them (empty: keep them):
+    // called on the writing thread with the host's mutex held, so a long
+    // capture needs no memory per packet. The values are only lent.
+    typedef std::function<void(const DeviceHost& device, int64_t firstIndex, uint32_t sampleCount,
+                               const float* values)>
+        PacketSink;
+    void SetPacketSink(PacketSink sink);
+
+    // A host that says no: every call of "InstantiateDevice",
+    // "GetParameterValue" or "WriteSamples" is refused from now on while on.
+    void RefuseEvery(const std::string& operation, bool on);
+
+    // A host that calls back into the plug-in: run on the calling thread at
+    // the end of "InstantiateDevice" (with the new instance),
+    // "NotifyStatusChanged" and "WriteSamples", without the host's mutex and
+    // with whatever locks the plug-in holds there. Empty: none.
+    typedef std::function<void(const std::string& operation, DeviceHost& device)> Reentry;
+    void SetReentry(Reentry reentry);
 
     // Waits until the condition holds (it may call this host, not a device);
     // false when the timeout, a safety net, runs out first.
@@ -199,6 +223,14 @@ private:
     std::function<double()> clock_;
     std::vector<Definition> definitions_;
     std::vector<std::unique_ptr<DeviceHost>> instances_;
+    PacketSink sink_;
+    std::vector<std::string> refused_;
+    Reentry reentry_;
+
+    // Under mutex_.
+    bool Refuses(const char* operation) const;
+    // Takes mutex_ for the copy only; calls the hook unlocked.
+    void Reenter(const char* operation, DeviceHost& device) const;
 };
 
 }  // namespace KESUHost

@@ -50,7 +50,10 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
       startCounter(0),
       wrapOffset(0),
       lastCounter(-1),
-      dataThreshold(0.0) {
+      dataThreshold(0.0),
+      instantiated(false),
+      writingThread(0),
+      changePending(false) {
     outputIds[0] = 0;
     outputIds[1] = 1;
     outputIds[2] = 2;
@@ -102,7 +105,16 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 }
 
 void VKESUMirtDevice::OnParametersChanged() {
+    // This thread holds mutex further up, in TransferData.
+    if (writingThread == GetCurrentThreadId()) {
+        changePending = true;
+        return;
+    }
     boost::lock_guard<boost::mutex> lock(mutex);
+    HandleParameterChanges();
+}
+
+void VKESUMirtDevice::HandleParameterChanges() {
     if (!deviceHost) return;
     const uint32_t n = deviceHost->GetChangedParameterCount();
     std::vector<uint64_t> ids(n, 0);
@@ -211,8 +223,14 @@ void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     lastCounter = k;
     const int64_t firstIndex = wrapOffset - startCounter + k;
 
+    writingThread = GetCurrentThreadId();
     deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
                              static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
+    writingThread = 0;
+    if (changePending) {
+        changePending = false;
+        HandleParameterChanges();
+    }
 }
 
 }  // namespace KESU

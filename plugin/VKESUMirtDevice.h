@@ -9,6 +9,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "driver/VKESUDriverService.h"
+#include "platform/win/WinApi.h"
 #include "plugin/VKESUGenericPlateDefinition.h"
 #include "sdk/IDevice.h"
 #include "sdk/IDeviceHost.h"
@@ -32,6 +33,8 @@ public:
     VKESUMirtDevice& operator=(const VKESUMirtDevice&) = delete;
 
     // Host threads; each takes mutex for the whole body, host calls included.
+    // OnParametersChanged called from inside this device's WriteSamples (the
+    // worker, mutex held) is handled once the write returned instead.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     // A null streamConfig answers false and declares nothing.
@@ -87,6 +90,17 @@ public:
     // -1 until the first block of a capture, so that no counter counts as a wrap.
     int64_t lastCounter;
     double dataThreshold;
+    // Whether the host took the device; the placeholder device reads and
+    // writes it under its own mutex and offers a device not taken again.
+    bool instantiated;
+    // The worker's thread id while it is inside WriteSamples (mutex held), else 0.
+    std::atomic<DWORD> writingThread;
+    // A change reported from inside WriteSamples; guarded by mutex.
+    bool changePending;
+
+private:
+    // Callers hold mutex.
+    void HandleParameterChanges();
 };
 
 }  // namespace KESU

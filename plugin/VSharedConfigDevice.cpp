@@ -61,11 +61,6 @@ VSharedConfigDevice::IdentityKey KeyOf(const std::string& amplifierModel, const 
     return VSharedConfigDevice::IdentityKey(amplifierModel + amplifierSerial, platformModel + platformSerial);
 }
 
-VSharedConfigDevice::IdentityKey KeyOf(const VKESUMirtDevice& device) {
-    return KeyOf(device.amplifierModelNumber, device.amplifierSerialNumber, device.platformModelNumber,
-                 device.platformSerialNumber);
-}
-
 VSharedConfigDevice::IdentityKey KeyOf(const VKESUDriverService::VDeviceInfo& record) {
     return KeyOf(record.amplifierModelNumber, record.amplifierSerialNumber, record.platformModelNumber,
                  record.platformSerialNumber);
@@ -105,7 +100,9 @@ VSharedConfigDevice::VSharedConfigDevice(VKESUDriverService* driverService)
       factory(nullptr),
       deviceHost(nullptr),
       changedIdsSelector(1),
-      definition(g_sharedConfigDefinition) {}
+      definition(g_sharedConfigDefinition),
+      deliveringThread(0),
+      changePending(false) {}
 
 VSharedConfigDevice::~VSharedConfigDevice() = default;
 
@@ -134,8 +131,17 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
-    using namespace boost::placeholders;
+    // This thread holds mutex further up, in OnDataReady.
+    if (deliveringThread == GetCurrentThreadId()) {
+        changePending = true;
+        return;
+    }
     boost::unique_lock<boost::mutex> lock(mutex);
+    HandleParameterChanges();
+}
+
+void VSharedConfigDevice::HandleParameterChanges() {
+    using namespace boost::placeholders;
     if (!deviceHost) return;
 
     const uint32_t count = deviceHost->GetChangedParameterCount();
@@ -348,10 +354,7 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
 
     ApplyDeviceType(0);
 
-    for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) {
-        byKey[KeyOf(*device)] = device;
-        device->SetConnected(false);
-    }
+    for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) device->SetConnected(false);
     devices.clear();
 
     deviceCount = static_cast<uint32_t>(records.size());
@@ -366,10 +369,13 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
         }
 
         boost::shared_ptr<VKESUMirtDevice> device;
-        const auto known = byKey.find(KeyOf(record));
+        std::vector<boost::shared_ptr<VKESUMirtDevice>>& known = byKey[KeyOf(record)];
         // Two records of one identity in one detection get a device each.
-        if (known != byKey.end() && std::find(devices.begin(), devices.end(), known->second) == devices.end())
-            device = known->second;
+        for (const boost::shared_ptr<VKESUMirtDevice>& candidate : known)
+            if (std::find(devices.begin(), devices.end(), candidate) == devices.end()) {
+                device = candidate;
+                break;
+            }
 
         if (device) {
             devices.push_back(device);
@@ -378,10 +384,11 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
             ReadRate(definition.sampleRate.value.GetValue(), rate);
             const std::unique_ptr<VKESUGenericPlateDefinition> plate(NewPlateDefinition(record));
             device.reset(new VKESUMirtDevice(rate, record, *plate, host, driver));
-            allDevices.push_back(device);
+            known.push_back(device);
             devices.push_back(device);
-            InstantiateDevice(*device, record);
         }
+        // Also a device the host refused, or had no factory for, last time.
+        if (!device->instantiated) InstantiateDevice(*device, record);
 
         device->SetConnected(true);
         device->SetDeviceIndex(record.deviceIndex);
@@ -407,7 +414,10 @@ void VSharedConfigDevice::InstantiateDevice(VKESUMirtDevice& device,
     const VKESUGenericPlateDefinition& plate = device.plateDefinition;
     ZentuDigitalDevice::ResultPtr result = factory->InstantiateDevice(
         plate.maker.c_str(), plate.name.c_str(), plate.version.c_str(), device.name.c_str(), &device);
-    if (result.IsEmpty()) return;
+    if (result.IsEmpty()) {
+        device.instantiated = true;
+        return;
+    }
     const char* refusal = result.GetText();
     Log(host,
         str(format("Host returned \"%s\" when trying to instantiate device %s") % (refusal ? refusal : "") %
@@ -431,7 +441,13 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
+    deliveringThread = GetCurrentThreadId();
     for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) device->TransferData(block, deviceCount);
+    deliveringThread = 0;
+    if (changePending) {
+        changePending = false;
+        HandleParameterChanges();
+    }
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {

@@ -18,6 +18,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "driver/VKESUDriverService.h"
+#include "platform/win/WinApi.h"
 #include "plugin/SampleRates.h"
 #include "plugin/VKESUMirtDevice.h"
 #include "plugin/VSharedConfigDefinition.h"
@@ -45,6 +46,8 @@ public:
 
     // Host threads; each takes mutex for its whole body. A null device host
     // leaves the device without one: nothing is asked of or told to the host.
+    // OnParametersChanged called from inside a device's WriteSamples (the
+    // worker, mutex held) is handled after the block instead.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
@@ -109,18 +112,28 @@ public:
     ZentuDigitalDevice::IHost* host;
     VKESUDriverService* driver;
     std::vector<boost::shared_ptr<VKESUMirtDevice>> devices;
-    std::map<IdentityKey, boost::shared_ptr<VKESUMirtDevice>> byKey;
-    // Every amplifier device ever created: the host keeps calling a device it
-    // was given, also one that byKey no longer names.
-    std::vector<boost::shared_ptr<VKESUMirtDevice>> allDevices;
+    // The devices made for each identity, in the order they were made. Records
+    // of one identity reuse them in that order, so a detection makes a device
+    // only for a record more than any earlier detection had of its identity.
+    // Never pruned: the host keeps calling every device it was given.
+    std::map<IdentityKey, std::vector<boost::shared_ptr<VKESUMirtDevice>>> byKey;
     ZentuDigitalDevice::IDeviceFactory* factory;
     ZentuDigitalDevice::IDeviceHost* deviceHost;
     uint32_t changedIdsSelector;
     VSharedConfigDefinition definition;
+    // The worker's thread id while it hands a block to the devices (mutex
+    // held), else 0: a host that reports a change from inside WriteSamples
+    // would otherwise wait for mutex on the thread that holds it.
+    std::atomic<DWORD> deliveringThread;
+    // A change reported from inside the delivery, handled once it ends.
+    bool changePending;
 
 private:
+    // Callers hold mutex.
+    void HandleParameterChanges();
     // Worker thread (detection handling), mutex held. Logs instead of
-    // instantiating when no factory was given.
+    // instantiating when no factory was given; marks the device instantiated
+    // once the host took it.
     void InstantiateDevice(VKESUMirtDevice& device, const VKESUDriverService::VDeviceInfo& record);
     // Worker thread (data handling), mutex held. Each answers false when the
     // block cannot fix the capture's start counter, which then stays unset.

@@ -56,6 +56,13 @@ protected:
     }
     void Unload() { module_.reset(); }
 
+    // Unloads the module when a scope ends, also an ASSERT's early return:
+    // declared after a host, it goes before the host does.
+    struct UnloadAtEnd {
+        ModuleTest& test;
+        ~UnloadAtEnd() { test.Unload(); }
+    };
+
     TempFolder drive_;
     SleepRecorder sleeps_;
     std::unique_ptr<KESUHost::PluginModule> module_;

@@ -133,25 +133,24 @@ TEST_F(PlaceholderTest, EachNewDeviceGetsItsPlateDefinitionAndUnsupportedTypesAr
     for (uint32_t d = 0; d < 3; ++d) EXPECT_EQ(devices[d]->deviceIndex, d + 1);
 }
 
-TEST_F(PlaceholderTest, RecordsOfOneIdentityGetADeviceEachAndNoDeviceIsFreed) {
+TEST_F(PlaceholderTest, RecordsOfOneIdentityGetADeviceEachAndKeepThemAcrossDetections) {
     Connect({Amp(300, 0), Amp(300, 0)});
-    std::vector<Device> first = Devices();
+    const std::vector<Device> first = Devices();
     ASSERT_EQ(first.size(), 2u);
     EXPECT_NE(first[0], first[1]);
 
-    // The key now names the second device; the first lives on unnamed.
+    // Again, fewer and more of them: the earlier devices in the order they
+    // were made, and a new one only for the third record.
     Rescan({Amp(300, 0), Amp(300, 0)});
-    const std::vector<Device> second = Devices();
-    ASSERT_EQ(second.size(), 2u);
-    EXPECT_EQ(second[0], first[1]);
-    EXPECT_THAT(second, Not(Contains(first[0])));
-    const boost::weak_ptr<KESU::VKESUMirtDevice> retired = first[0];
-    IDevice* given = first[0].get();
-    first.clear();
-    ASSERT_FALSE(retired.expired());
-    // What the host may still do with the device it was given.
-    EXPECT_EQ(StateOf(*given), 2u);
-    given->OnParametersChanged();
+    EXPECT_THAT(Devices(), ElementsAre(first[0], first[1]));
+    Rescan({Amp(300, 0)});
+    EXPECT_THAT(Devices(), ElementsAre(first[0]));
+    Rescan({Amp(300, 0), Amp(300, 0), Amp(300, 0)});
+    const std::vector<Device> third = Devices();
+    ASSERT_EQ(third.size(), 3u);
+    EXPECT_EQ(third[0], first[0]);
+    EXPECT_EQ(third[1], first[1]);
+    EXPECT_EQ(host.Instances().size(), 4u) << "the placeholder and three amplifier devices";
 }
 
 }  // namespace KESUTest

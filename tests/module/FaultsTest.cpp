@@ -1,0 +1,385 @@
+// Faults of the library and the host, and hostile blocks, through the module
+// and the example host's library: the plug-in logs and goes on, and nothing
+// it holds is lost.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/module/HostSession.h"
+
+namespace KESUTest {
+namespace {
+
+using KESUHost::DeviceHost;
+using KESUHost::Packet;
+
+const uint32_t kCounterStart = 1000;
+const float kForce = 600.0f;
+
+// A block of n amplifiers whose sample s counts first + s, every amplifier
+// under kForce; At reaches float f of amplifier d in sample s.
+std::vector<float> Block(uint32_t n, float first) {
+    std::vector<float> block(16 * n * 8, 0.0f);
+    for (uint32_t s = 0; s < 16; ++s)
+        for (uint32_t d = 0; d < n; ++d) {
+            float* group = &block[(s * n + d) * 8];
+            group[0] = first + static_cast<float>(s);
+            group[3] = -kForce;
+            group[7] = UsbAmpSim::kTriggerIdle;
+        }
+    return block;
+}
+float& At(std::vector<float>& block, uint32_t n, uint32_t s, uint32_t d, uint32_t f) {
+    return block[(s * n + d) * 8 + f];
+}
+
+std::vector<int64_t> FirstIndices(const DeviceHost* plate) {
+    std::vector<int64_t> indices;
+    for (const Packet& packet : plate->Packets()) indices.push_back(packet.firstIndex);
+    return indices;
+}
+
+struct Fault {
+    const char* what;
+    std::vector<UsbAmpSim::Amplifier> amplifiers;
+    // Before the module is loaded: the library's script and the host's behaviour.
+    std::function<void(HostSession&)> arrange;
+    // Detections run before the plates are connected.
+    size_t detections;
+    // Plate instances the host holds after them.
+    size_t plates;
+    // Whether the placeholder device starts a capture.
+    bool starts;
+    // After the detection (also when no capture starts); empty: nothing.
+    std::function<void(HostSession&)> afterDetection;
+    // Hands blocks over during the capture and checks what came; empty:
+    // eight generated blocks, each plate receives them numbered from 0.
+    std::function<void(HostSession&)> capture;
+    // Must be in the log.
+    std::vector<std::string> logged;
+};
+
+void EightBlocks(HostSession& s) {
+    for (int b = 0; b < 8; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+    ASSERT_TRUE(s.WaitForPackets(8));
+    for (DeviceHost* plate : s.plates)
+        EXPECT_EQ((std::vector<int64_t>{0, 16, 32, 48, 64, 80, 96, 112}), FirstIndices(plate))
+            << plate->InstanceName();
+}
+
+// Two amplifiers under software trigger. A counter that is no counter drops
+// that plate's packet of the block, a sample whose Fz is not above the
+// threshold (NaN included) is zero, and a counter not above the last one
+// counts as a wrap.
+void HostileBlocks(HostSession& s) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const uint32_t n = 2;
+    std::vector<std::vector<float>> blocks;
+    std::vector<float> b = Block(n, kCounterStart);  // aligns: index 0
+    blocks.push_back(b);
+    b = Block(n, kCounterStart + 16);
+    At(b, n, 0, 0, 3) = nan;  // Fz: the sample is zero
+    At(b, n, 1, 0, 3) = inf;
+    At(b, n, 2, 0, 3) = -inf;
+    At(b, n, 3, 0, 1) = nan;  // Fx
+    At(b, n, 4, 0, 4) = inf;  // Mx
+    At(b, n, 5, 1, 0) = nan;  // a counter of a later sample is never read
+    blocks.push_back(b);
+    for (float counter : {nan, inf, -inf, -16.0f, 16777216.0f, 3e9f}) {
+        b = Block(n, kCounterStart + 32);
+        At(b, n, 0, 0, 0) = counter;  // amplifier 0 has no index here; amplifier 1 has
+        blocks.push_back(b);
+    }
+    blocks.push_back(Block(n, kCounterStart + 48));  // the next one
+    blocks.push_back(Block(n, kCounterStart + 48));  // repeated: taken as a wrap
+    blocks.push_back(Block(n, kCounterStart));       // backwards: a wrap too
+    for (std::vector<float>& block : blocks) ASSERT_TRUE(UsbAmpSim::HandOverBlock(block));
+
+    const int64_t wrap = int64_t(1) << 24;
+    ASSERT_TRUE(s.host.WaitUntil(
+        [&] { return s.plates[0]->PacketCount() >= 5 && s.plates[1]->PacketCount() >= 11; }, kSafetyNet));
+    EXPECT_EQ((std::vector<int64_t>{0, 16, 48, wrap + 48, 2 * wrap}), FirstIndices(s.plates[0]));
+    EXPECT_EQ((std::vector<int64_t>{0, 16, 32, 32 + wrap, 32 + 2 * wrap, 32 + 3 * wrap, 32 + 4 * wrap,
+                                    32 + 5 * wrap, 48 + 5 * wrap, 48 + 6 * wrap, 7 * wrap}),
+              FirstIndices(s.plates[1]));
+    const std::vector<Packet> packets = s.plates[0]->Packets();
+    ASSERT_GE(packets.size(), 2u);
+    const float* v = packets[1].values.data();
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(0.0f, v[k]) << "NaN Fz, value " << k;
+    EXPECT_EQ(-inf, v[9 + 2]);
+    EXPECT_EQ(inf, v[18 + 2]);
+    EXPECT_TRUE(std::isnan(v[27 + 0]));
+    EXPECT_EQ(kForce, v[36 + 2]);
+    for (int k = 45; k < 144; ++k) EXPECT_EQ(packets[0].values[k], v[k]) << k;
+}
+
+class FaultsTest : public ModuleTest {};
+
+TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
+    std::atomic<int> reentries{0};
+    const std::vector<Fault> faults = {
+        {"a library that fails every call",
+         Amplifiers(2),
+         [](HostSession&) {
+             UsbAmpSim::SetDeviceCountAnswer(-1);
+             UsbAmpSim::SetSetupCheckCode(0);
+             UsbAmpSim::SetUnwrittenTexts({"fmGetAmplifierModelNumber", "fmGetAmplifierSerialNumber",
+                                           "fmGetAmplifierFirmwareVersion", "fmGetPlatformModelNumber",
+                                           "fmGetPlatformSerialNumber"});
+             UsbAmpSim::SetCalibrationCheck(std::vector<int32_t>(40, 7));
+             UsbAmpSim::SetCalibrationDownload(7, 5, {0});
+         },
+         1,
+         0,
+         false,
+         nullptr,
+         nullptr,
+         {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"}},
+        {"a library that never becomes ready",
+         Amplifiers(2),
+         [](HostSession&) { UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady); },
+         1,
+         2,
+         false,
+         nullptr,
+         nullptr,
+         {"Unsuccessful KESU device detection loop: KESU device initialization timed out"}},
+        {"a library that reports no amplifier",
+         {},
+         nullptr,
+         1,
+         0,
+         false,
+         nullptr,
+         nullptr,
+         {"Detected 0 KESU digital devices"}},
+        {"a host that refuses every instantiation, and later takes them",
+         Amplifiers(2),
+         [](HostSession& s) {
+             // The placeholder device still gets through: it is instantiated before the refusals.
+             s.host.SetReentry([&s](const std::string& operation, DeviceHost&) {
+                 if (operation == "InstantiateDevice") s.host.RefuseEvery("InstantiateDevice", true);
+             });
+         },
+         1,
+         0,
+         true,
+         [](HostSession& s) {
+             EXPECT_EQ(2u,
+                       s.LogCount("Host returned \"Instantiation is refused\" when trying to instantiate"));
+             s.host.SetReentry(nullptr);
+             s.host.RefuseEvery("InstantiateDevice", false);
+             ASSERT_TRUE(s.Rescan());
+             ASSERT_TRUE(s.WaitForDetection(2));
+             s.ConnectPlates();
+             EXPECT_EQ(2u, s.plates.size());
+         },
+         nullptr,
+         {}},
+        {"a host that refuses every parameter read",
+         Amplifiers(2),
+         [](HostSession& s) { s.host.RefuseEvery("GetParameterValue", true); },
+         1,
+         2,
+         true,
+         nullptr,
+         nullptr,
+         {}},
+        {"a host that refuses every sample write for a while",
+         Amplifiers(2),
+         nullptr,
+         1,
+         2,
+         true,
+         nullptr,
+         [](HostSession& s) {
+             s.host.RefuseEvery("WriteSamples", true);
+             for (int b = 0; b < 8; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+             ASSERT_TRUE(s.WaitForPackets(8));
+             s.host.RefuseEvery("WriteSamples", false);
+             for (int b = 0; b < 2; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+             ASSERT_TRUE(s.WaitForPackets(10));
+             // The numbering went on through the refusals.
+             for (DeviceHost* plate : s.plates)
+                 EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
+         },
+         {}},
+        {"a host that asks for the status inside NotifyStatusChanged",
+         Amplifiers(2),
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries](const std::string& operation, DeviceHost& device) {
+                 if (operation != "NotifyStatusChanged") return;
+                 uint32_t state = 0;
+                 uint8_t flag = 0;
+                 device.Device()->GetStatus(&state, &flag);
+                 ++reentries;
+             });
+         },
+         1,
+         2,
+         true,
+         [&reentries](HostSession&) { EXPECT_GT(reentries.load(), 0); },
+         nullptr,
+         {}},
+        {"a host that connects each device inside InstantiateDevice",
+         Amplifiers(2),
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries](const std::string& operation, DeviceHost& device) {
+                 if (operation != "InstantiateDevice") return;
+                 device.Device()->Connect(&device);
+                 ++reentries;
+             });
+         },
+         // The placeholder's connection inside its instantiation is a detection of its own.
+         2,
+         2,
+         true,
+         [&reentries](HostSession&) { EXPECT_EQ(3, reentries.load()); },
+         nullptr,
+         {}},
+        {"a host that changes a setting inside WriteSamples",
+         Amplifiers(2),
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries, &s](const std::string& operation, DeviceHost& device) {
+                 if (operation != "WriteSamples" || reentries++ > 0) return;
+                 // Above every load from the next block on; and the plate's own change notice.
+                 ZentuDigitalDevice::IParameterValueDouble threshold;
+                 s.placeholder->ReadValue("DataThreshold", threshold);
+                 threshold.SetValue(1e9);
+                 s.placeholder->SetValue("DataThreshold", threshold);
+                 s.placeholder->Device()->OnParametersChanged();
+                 device.Device()->OnParametersChanged();
+             });
+         },
+         1,
+         2,
+         true,
+         nullptr,
+         [](HostSession& s) {
+             for (int b = 0; b < 3; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+             ASSERT_TRUE(s.WaitForPackets(3));
+             for (DeviceHost* plate : s.plates) {
+                 const std::vector<Packet> packets = plate->Packets();
+                 ASSERT_EQ(3u, packets.size());
+                 EXPECT_EQ(kForce, packets[0].values[2]) << plate->InstanceName();
+                 EXPECT_EQ(0.0f, packets[2].values[2]) << plate->InstanceName();
+             }
+         },
+         {}},
+        {"amplifiers unplugged and plugged again across hundreds of re-scans",
+         Amplifiers(2),
+         nullptr,
+         1,
+         2,
+         true,
+         [](HostSession& s) {
+             // Four identities, one of them sometimes twice: at most five devices.
+             const std::vector<UsbAmpSim::Amplifier> pool = Amplifiers(4);
+             std::map<std::string, size_t> most;
+             uint32_t random = 12345;
+             for (size_t scan = 0; scan < 300; ++scan) {
+                 std::vector<UsbAmpSim::Amplifier> attached;
+                 std::map<std::string, size_t> count;
+                 for (const UsbAmpSim::Amplifier& a : pool) {
+                     random = random * 1103515245u + 12345u;
+                     const uint32_t copies = (random >> 16) % (a.amplifierSerial == "A1" ? 3 : 2);
+                     for (uint32_t c = 0; c < copies; ++c) attached.push_back(a);
+                     count[a.amplifierSerial] = copies;
+                 }
+                 for (const auto& c : count) most[c.first] = std::max(most[c.first], c.second);
+                 UsbAmpSim::SetAmplifiers(attached);
+                 ASSERT_TRUE(s.Rescan());
+                 ASSERT_TRUE(s.WaitForDetection(scan + 2));
+             }
+             size_t bound = 0;
+             for (const auto& m : most) bound += m.second;
+             EXPECT_EQ(5u, bound);
+             const std::vector<DeviceHost*> instances = s.host.Instances();
+             EXPECT_EQ(1 + bound, instances.size());
+             EXPECT_EQ(bound, s.LogCount("Instantiating device"));
+             std::set<ZentuDigitalDevice::IDevice*> devices;
+             for (DeviceHost* instance : instances) devices.insert(instance->Device());
+             EXPECT_EQ(instances.size(), devices.size());
+             // The capture runs on the first two again.
+             UsbAmpSim::SetAmplifiers(Amplifiers(2));
+             ASSERT_TRUE(s.Rescan());
+             ASSERT_TRUE(s.WaitForDetection(302));
+             s.plates.resize(2);
+         },
+         nullptr,
+         {}},
+        {"hostile blocks", Amplifiers(2), nullptr, 1, 2, true, nullptr, HostileBlocks, {}},
+        {"a hardware trigger that never comes",
+         Amplifiers(2),
+         nullptr,
+         1,
+         2,
+         true,
+         [](HostSession& s) { ASSERT_TRUE(s.ChangeText("SyncMode", "Hardware trigger")); },
+         [](HostSession& s) {
+             for (int b = 0; b < 8; ++b) {
+                 std::vector<float> block = Block(2, kCounterStart + 16 * b);
+                 // Levels of the other types, and no trigger at all.
+                 for (uint32_t i = 0; i < 16; ++i) At(block, 2, i, b % 2, 7) = b < 4 ? 0.0f : 1.5f;
+                 ASSERT_TRUE(UsbAmpSim::HandOverBlock(block));
+             }
+             // Then one at sample 3 of the second amplifier: only that block is written, and
+             // that sample is index 0.
+             std::vector<float> block = Block(2, kCounterStart + 128);
+             At(block, 2, 3, 1, 7) = 1.0f;
+             ASSERT_TRUE(UsbAmpSim::HandOverBlock(block));
+             ASSERT_TRUE(s.WaitForPackets(1));
+             for (DeviceHost* plate : s.plates) EXPECT_EQ((std::vector<int64_t>{-3}), FirstIndices(plate));
+         },
+         {}},
+    };
+
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        UsbAmpSim::Reset();
+        UsbAmpSim::SetAmplifiers(fault.amplifiers);
+        UsbAmpSim::SetCounterStart(kCounterStart);
+        for (size_t d = 0; d < fault.amplifiers.size(); ++d)
+            UsbAmpSim::SetPointLoad(static_cast<int32_t>(d), kForce, 0.0f, 0.0f);
+        reentries = 0;
+        HostSession s;
+        UnloadAtEnd unload{*this};
+        if (fault.arrange) fault.arrange(s);
+        KESUHost::PluginModule& module = Load();
+        ASSERT_TRUE(s.Boot(module));
+        s.placeholder->Device()->Connect(s.placeholder);
+        ASSERT_TRUE(s.WaitForDetection(fault.detections))
+            << s.log.str().substr(s.log.str().size() > 3000 ? s.log.str().size() - 3000 : 0);
+        s.ConnectPlates();
+        EXPECT_EQ(fault.plates, s.plates.size());
+        if (fault.afterDetection) fault.afterDetection(s);
+        if (HasFatalFailure()) return;
+
+        if (fault.starts) {
+            ASSERT_TRUE(s.Start());
+            if (fault.capture)
+                fault.capture(s);
+            else
+                EightBlocks(s);
+            if (HasFatalFailure()) return;
+            s.Stop();
+        } else {
+            EXPECT_FALSE(s.Start(false));
+        }
+        module.Shutdown();
+        Unload();
+        for (const std::string& text : fault.logged) EXPECT_GT(s.LogCount(text), 0u) << text;
+        EXPECT_EQ(0u, s.LogCount("exception")) << s.log.str().substr(0, 4000);
+    }
+}
+
+}  // namespace
+}  // namespace KESUTest
