@@ -20,44 +20,15 @@
 #include "plugin/VSharedConfigDevice.h"
 #include "sdk/ModuleHost.h"
 #include "sdk/ParameterValues.h"
+#include "testkit/CountingHost.h"
 
 namespace {
 
 const uint32_t kAmplifiers = 16;
 
-class CountingHost : public ZentuDigitalDevice::IHost, public ZentuDigitalDevice::IDeviceHost {
-public:
-    void Log(const char*, int) override {}
-    uint32_t GetBaseRate() override { return 1000000; }
-    void Unused2() override {}
-    double GetTime() override { return 0.0; }
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
-        return {};
-    }
-    ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
-        return {};
-    }
-    uint32_t GetChangedParameterCount() override { return 0; }
-    ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override {
-        return {};
-    }
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t, int64_t, uint32_t, const uint32_t*, uint32_t,
-                                               const float* values, uint32_t) override {
-        ++writes;
-        lastValue = values[143];
-        return {};
-    }
-    void NotifyStatusChanged() override {}
-
-    int64_t writes = 0;
-    float lastValue = 0.0f;
-};
-
 // Sixteen plates under load, every sample above the threshold and converted.
 void OnDataReadyWithSixteenAmplifiers(benchmark::State& state) {
-    CountingHost host;
+    KESUTest::CountingHost host;
     KESU::g_host = &host;
     KESU::VSharedConfigDevice placeholder(nullptr);
     std::vector<KESU::VKESUDriverService::VDeviceInfo> records(kAmplifiers);

@@ -6,40 +6,9 @@
 #include <vector>
 
 #include "plugin/VKESUMirtDevice.h"
+#include "testkit/CountingHost.h"
 
 namespace {
-
-class CountingHost : public ZentuDigitalDevice::IHost, public ZentuDigitalDevice::IDeviceHost {
-public:
-    void Log(const char*, int) override {}
-    uint32_t GetBaseRate() override { return 1000; }
-    void Unused2() override {}
-    double GetTime() override { return 0.0; }
-    ZentuDigitalDevice::ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
-        return {};
-    }
-    ZentuDigitalDevice::ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue*, const char*,
-                                                    const char*) override {
-        return {};
-    }
-    uint32_t GetChangedParameterCount() override { return 0; }
-    ZentuDigitalDevice::ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override {
-        return {};
-    }
-    ZentuDigitalDevice::ResultPtr WriteSamples(uint32_t, int64_t firstIndex, uint32_t, const uint32_t*,
-                                               uint32_t, const float* values, uint32_t) override {
-        ++writes;
-        lastIndex = firstIndex;
-        lastValue = values[143];
-        return {};
-    }
-    void NotifyStatusChanged() override {}
-
-    int64_t writes = 0;
-    int64_t lastIndex = 0;
-    float lastValue = 0.0f;
-};
 
 void TransferDataOfOneOfSixteen(benchmark::State& state) {
     const uint32_t amplifiers = 16;
@@ -47,7 +16,7 @@ void TransferDataOfOneOfSixteen(benchmark::State& state) {
     KESU::VKESUDriverService::VDeviceInfo record;
     record.platformXYZOffsets = {1.0f, 2.0f, 3.0f};
     record.deviceIndex = index;
-    CountingHost host;
+    KESUTest::CountingHost host;
     KESU::VKESUMirtDevice device(1000, record, KESU::VKESUGenericPlateDefinition(), &host, nullptr);
     device.Connect(&host);
     device.SetDataThreshold(20.0);

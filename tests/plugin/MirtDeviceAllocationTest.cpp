@@ -6,39 +6,17 @@
 
 #include "plugin/VKESUMirtDevice.h"
 #include "plugin/VSharedConfigDevice.h"
+#include "testkit/CountingHost.h"
 #include "tests/support/AllocationCounter.h"
 
 namespace {
-
-// Keeps nothing, so that only the device could allocate.
-struct CountingHost : ZentuDigitalDevice::IDeviceHost {
-    using ResultPtr = ZentuDigitalDevice::ResultPtr;
-    ResultPtr GetParameterValue(ZentuDigitalDevice::IParameterValue*, const char*, const char*) override {
-        return {};
-    }
-    ResultPtr SetParameterValue(const ZentuDigitalDevice::IParameterValue*, const char*,
-                                const char*) override {
-        return {};
-    }
-    uint32_t GetChangedParameterCount() override { return 0; }
-    ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t*, uint32_t*) override { return {}; }
-    ResultPtr WriteSamples(uint32_t, int64_t, uint32_t, const uint32_t*, uint32_t, const float* values,
-                           uint32_t) override {
-        ++writes;
-        loaded += values[2] != 0.0f;  // Fz of sample 0 converted
-        return {};
-    }
-    void NotifyStatusChanged() override {}
-    long writes = 0;
-    long loaded = 0;
-};
 
 TEST(MirtDeviceAllocationTest, TransferDataAllocatesNothing) {
     ASSERT_TRUE(KESUTest::AllocationCounterInUse());
     KESU::VKESUDriverService::VDeviceInfo record;
     record.platformXYZOffsets = {1.0f, 2.0f, 3.0f};
     record.deviceIndex = 3;
-    CountingHost host;
+    KESUTest::CountingHost host;
     KESU::VKESUMirtDevice device(1000, record, KESU::VKESUGenericPlateDefinition(), nullptr, nullptr);
     device.Connect(&host);
     device.SetDataThreshold(20.0);
@@ -51,14 +29,14 @@ TEST(MirtDeviceAllocationTest, TransferDataAllocatesNothing) {
                       device.TransferData(block.data(), 4);
                   }
               }));
-    EXPECT_EQ(10000, host.loaded);
+    EXPECT_EQ(10000, host.converted);
 }
 
 // The whole fan-out of a block to sixteen plates, as the worker hands it
 // over: nothing allocated per block either.
 TEST(MirtDeviceAllocationTest, OnDataReadyWithSixteenAmplifiersAllocatesNothing) {
     const uint32_t n = 16;
-    CountingHost host;
+    KESUTest::CountingHost host;
     KESU::VSharedConfigDevice placeholder(nullptr);
     std::vector<KESU::VKESUDriverService::VDeviceInfo> records(n);
     for (uint32_t d = 0; d < n; ++d) {
@@ -87,7 +65,7 @@ TEST(MirtDeviceAllocationTest, OnDataReadyWithSixteenAmplifiersAllocatesNothing)
                   }
               }));
     EXPECT_EQ(2000 * 16, host.writes);
-    EXPECT_EQ(2000 * 16, host.loaded);
+    EXPECT_EQ(2000 * 16, host.converted);
 }
 
 }  // namespace
