@@ -1,7 +1,8 @@
-// The data path with sixteen amplifiers: the placeholder device's fan-out and
-// conversion of one block, and the latency from the simulated library
-// announcing a block to the last plate's packet of it, through the module and
-// the example host at 2000 Hz paced by the wall clock.
+// The data path with sixteen amplifiers: one amplifier device's conversion of
+// its share of a block, the placeholder device's fan-out and conversion of one
+// block, and the latency from the simulated library announcing a block to the
+// last plate's packet of it, through the module and the example host at
+// 2000 Hz paced by the wall clock.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -26,7 +27,50 @@ namespace {
 
 const uint32_t kAmplifiers = 16;
 
-// Sixteen plates under load, every sample above the threshold and converted.
+// Every plate under load, each sample above the threshold and converted.
+std::vector<float> LoadedBlock() {
+    std::vector<float> block(16 * kAmplifiers * 8);
+    for (uint32_t s = 0; s < 16; ++s)
+        for (uint32_t d = 0; d < kAmplifiers; ++d) {
+            float* g = &block[(s * kAmplifiers + d) * 8];
+            const float load = 1.0f + 0.01f * static_cast<float>(s + d);
+            g[0] = static_cast<float>(s);
+            g[1] = 12.5f * load;
+            g[2] = -7.25f * load;
+            g[3] = -300.0f * load;
+            g[4] = 40.0f * load;
+            g[5] = -25.0f * load;
+            g[6] = 3.0f * load;
+            g[7] = -1.0f;
+        }
+    return block;
+}
+
+// One amplifier's share of such a block, written to a host that only counts.
+void TransferDataOfOneOfSixteen(benchmark::State& state) {
+    const uint32_t index = 7;
+    KESU::VKESUDriverService::VDeviceInfo record;
+    record.platformXYZOffsets = {1.0f, 2.0f, 3.0f};
+    record.deviceIndex = index;
+    KESUTest::CountingHost host;
+    KESU::VKESUMirtDevice device(1000, record, KESU::VKESUGenericPlateDefinition(), &host, nullptr);
+    device.Connect(&host);
+    device.SetDataThreshold(20.0);
+    std::vector<float> block = LoadedBlock();
+
+    uint32_t counter = 0;
+    for (auto _ : state) {
+        counter = (counter + 16) & 0xFFFFFF;
+        block[index * 8] = static_cast<float>(counter);
+        device.TransferData(block.data(), kAmplifiers);
+    }
+    benchmark::DoNotOptimize(host.lastValue);
+    state.counters["writes"] = static_cast<double>(host.writes);
+}
+
+BENCHMARK(TransferDataOfOneOfSixteen);
+
+// The placeholder device's fan-out of such a block to sixteen plates.
 void OnDataReadyWithSixteenAmplifiers(benchmark::State& state) {
     KESUTest::CountingHost host;
     KESU::g_host = &host;
@@ -46,20 +90,7 @@ void OnDataReadyWithSixteenAmplifiers(benchmark::State& state) {
     }
     placeholder.startTimeKnown = true;
 
-    std::vector<float> block(16 * kAmplifiers * 8);
-    for (uint32_t s = 0; s < 16; ++s)
-        for (uint32_t d = 0; d < kAmplifiers; ++d) {
-            float* g = &block[(s * kAmplifiers + d) * 8];
-            const float load = 1.0f + 0.01f * static_cast<float>(s + d);
-            g[0] = static_cast<float>(s);
-            g[1] = 12.5f * load;
-            g[2] = -7.25f * load;
-            g[3] = -300.0f * load;
-            g[4] = 40.0f * load;
-            g[5] = -25.0f * load;
-            g[6] = 3.0f * load;
-            g[7] = -1.0f;
-        }
+    std::vector<float> block = LoadedBlock();
 
     uint32_t counter = 0;
     for (auto _ : state) {
