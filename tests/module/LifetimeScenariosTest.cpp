@@ -80,10 +80,14 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
              });
              for (KESUHost::DeviceHost* plate : s.plates)
                  ASSERT_TRUE(plate->Device()->Start(plate->HostDeviceId(), plate));
-             // That thread calls nothing after the placeholder's Start.
+             // That thread calls nothing after the placeholder's Start. Like any
+             // host, it keeps the module loaded while it is inside: no module
+             // can keep its code mapped under a thread returning into it.
              starter.reset(new std::thread([&] {
+                 void* pin = dlopen(KESU_MODULE_FILE, RTLD_NOW | RTLD_NOLOAD);
                  starterId = GetCurrentThreadId();
                  EXPECT_TRUE(s.placeholder->Device()->Start(s.placeholder->HostDeviceId(), s.placeholder));
+                 if (pin) dlclose(pin);
              }));
              ASSERT_TRUE(paused->Wait());
          },
