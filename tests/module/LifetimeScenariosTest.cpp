@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/module/HostSession.h"
+#include "tests/module/ModuleFixture.h"
 
 namespace KESUTest {
 namespace {

@@ -17,8 +17,7 @@ class LifetimeTest : public ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        UsbAmpSim::SetAmplifiers(
-            {ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("Dunmar", "", "", 2)});
+        UsbAmpSim::SetAmplifiers({ScriptedAmplifier("Sorvik", 1), ScriptedAmplifier("Dunmar", 2)});
     }
 
     // The definitions a fresh builder is given now.
@@ -37,40 +36,23 @@ protected:
         ASSERT_EQ(1u, host.Instances().size());
         host.Instances()[0].device->Connect(&host.DeviceHost("KESU Shared Config Device"));
     }
-
-    static size_t CountOf(const std::string& function) {
-        const std::vector<UsbAmpSim::Call> calls = UsbAmpSim::Calls();
-        return std::count_if(calls.begin(), calls.end(),
-                             [&](const UsbAmpSim::Call& call) { return call.function == function; });
-    }
 };
 
 const char* const kDetected = "Detected 2 KESU digital devices";
 
-TEST_F(LifetimeTest, ShutdownEmptiesTheCustomPlateListAndInitialiseBuildsItAgain) {
-    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 4\n");
-    FakeHost host;
-    Load().Initialise(&host);
-    EXPECT_EQ(22u, DefinitionNames().size());
-    module_->Shutdown();
-    EXPECT_EQ(21u, DefinitionNames().size());
-    module_->Initialise(&host);
-    EXPECT_EQ("TANDEM_TM", DefinitionNames().at(20));
-    module_->Shutdown();
-}
-
-TEST_F(LifetimeTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheList) {
+TEST_F(LifetimeTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndShutdownEmptiesIt) {
     WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 4\n");
     FakeHost host;
     Load().Initialise(&host);
     ConnectPlaceholder(host);
     ASSERT_TRUE(host.WaitForLog(kDetected));
-    EXPECT_EQ(0u, CountOf("fmDLLShutDown"));
+    EXPECT_EQ("TANDEM_TM", DefinitionNames().at(20));
+    EXPECT_EQ(0u, LibraryCalls("fmDLLShutDown"));
 
     WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 5\n");
     module_->Initialise(&host);
     // The earlier service is gone: its worker ended and it shut the library down.
-    EXPECT_EQ(1u, CountOf("fmDLLShutDown"));
+    EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
     const std::vector<std::string> names = DefinitionNames();
     EXPECT_EQ(22u, names.size());
     EXPECT_EQ("SIDE_BY_SIDE_TM", names.at(20));
@@ -88,8 +70,8 @@ TEST_F(LifetimeTest, UnloadingWithoutShutdownEndsTheWorkerBeforeTheDeviceGoes) {
     EXPECT_EQ(nullptr, dlopen(KESU_MODULE_FILE, RTLD_NOW | RTLD_NOLOAD));
     const std::vector<std::string> log = host.LogTexts();
     EXPECT_NE(log.end(), std::find(log.begin(), log.end(), kDetected));
-    EXPECT_EQ(2u, host.CallsOf("InstantiateDevice").size() - 1);
-    EXPECT_EQ(1u, CountOf("fmDLLShutDown"));
+    EXPECT_EQ(3u, host.CallsOf("InstantiateDevice").size());
+    EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
     EXPECT_TRUE(host.AllResultsReleased());
 }
 
