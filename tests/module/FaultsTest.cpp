@@ -137,8 +137,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              UsbAmpSim::SetCalibrationDownload(7, 5, {0});
          },
          nullptr, nullptr,
-         {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"}, 0,
-         false},
+         {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"},
+         0, false},
         {"a library that never becomes ready",
          [](HostSession&) { UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady); }, nullptr, nullptr,
          {"Unsuccessful KESU device detection loop: KESU device initialization timed out"}, 2, false},
@@ -152,7 +152,7 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              });
          },
          [](HostSession& s) {
-             EXPECT_EQ(2u, s.LogCount("Host returned \"Instantiation is refused\" when trying to instantiate"));
+             EXPECT_EQ(2u, s.LogCount("Host returned \"Instantiation is refused\" when trying"));
              s.host.SetReentry(nullptr);
              s.host.RefuseEvery("InstantiateDevice", false);
              ASSERT_TRUE(s.Rescan());
@@ -172,7 +172,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              for (int b = 0; b < 2; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
              ASSERT_TRUE(s.WaitForPackets(10));
              // The numbering went on through the refusals.
-             for (DeviceHost* plate : s.plates) EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
+             for (DeviceHost* plate : s.plates)
+                 EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
          }},
         {"a host that asks for the status inside NotifyStatusChanged",
          [&reentries](HostSession& s) {

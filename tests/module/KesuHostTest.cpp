@@ -101,7 +101,8 @@ TEST_F(KesuHostTest, HelpListsTheOptionsAndABadOptionEndsWithOneLineAndStatusTwo
 
     for (const char* arguments :
          {"--bogus", "--amplifiers 0", "--amplifiers 9", "--rate x", "--rate 0", "--load 1,2", "--seconds -1",
-          "--sync-mode Sometimes", "--plate :10x20", "--plate A:10", "--amplifiers 1 --plate A --plate B", "stray"}) {
+          "--sync-mode Sometimes", "--plate :10x20", "--plate A:10", "--amplifiers 1 --plate A --plate B",
+          "stray"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(2, RunProgram(arguments, out, err, drive_));
         EXPECT_EQ(1u, LineCount(err)) << err;

@@ -46,10 +46,9 @@ TEST(ModuleFileTest, ExportsExactlyTheSixEntryPointsAndNeedsOnlyItsNeighbours) {
 
     // The C and C++ runtime, Boost, the stand-ins for Windows and the vendor
     // library, and a sanitizer runtime in those builds.
-    const std::vector<std::string> allowed = {"libc.so",    "libm.so",     "libstdc++.so", "libgcc_s.so",
-                                              "ld-linux",   "libboost_",   "libwin32.so",  "libKESUUSBDevice.so",
-                                              "libasan.so", "libubsan.so", "libtsan.so",   "libpthread.so",
-                                              "libdl.so"};
+    const std::vector<std::string> allowed = {
+        "libc.so",    "libm.so",     "libstdc++.so", "libgcc_s.so",   "ld-linux", "libboost_", "libwin32.so",
+        "libasan.so", "libubsan.so", "libtsan.so",   "libpthread.so", "libdl.so", "libKESUUSBDevice.so"};
     const std::vector<std::string> needed = LastWords("objdump -p '" + file + "'", "NEEDED");
     EXPECT_FALSE(needed.empty());
     for (const std::string& library : needed)
@@ -71,9 +70,10 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
     } cases[] = {
         {{}, {}},
         {{{"Ambulor.cfg",
-           "COUNT,1\nENABLED,1\nAMBULOR,1,UNIT_1,700,1750,0\nAMP,1,LEFT,0,L\nAMP,1,RIGHT,0,R\nSENSOR,1,LEFT,A,"
-           "S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\nSENSOR,1,RIGHT,B,S,0,0,0\n"},
-          {"CombinationPlatform.cfg", "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
+           "COUNT,1\nENABLED,1\nAMBULOR,1,UNIT_1,700,1750,0\nAMP,1,LEFT,0,L\nAMP,1,RIGHT,0,R\nSENSOR,1,"
+           "LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\nSENSOR,1,RIGHT,B,S,0,0,0\n"},
+          {"CombinationPlatform.cfg",
+           "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
           {"TreadmillSupport.cfg", "SETUP_TYPE 5\n"}},
          {"SIDE_BY_SIDE_TM", "PAIR_A", "PAIR_B", "UNIT_1"}},
     };

@@ -168,8 +168,8 @@ public:
     // "ScanForHardware" fired; the detection runs on the worker.
     bool Rescan() {
         ZentuDigitalDevice::IParameterValueAction fire;
-        if (!placeholder->ReadValue("ScanForHardware", fire) || !placeholder->SetValue("ScanForHardware", fire))
-            return false;
+        if (!placeholder->ReadValue("ScanForHardware", fire)) return false;
+        if (!placeholder->SetValue("ScanForHardware", fire)) return false;
         placeholder->Device()->OnParametersChanged();
         return true;
     }

@@ -1,9 +1,8 @@
 // What stays and what goes between Initialise, Shutdown and unloading: the
-// custom plate list, a second Initialise, and an unload without Shutdown.
-#include <dlfcn.h>
+// custom plate list and a second Initialise. (Unloading without Shutdown:
+// LifetimeScenariosTest.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -58,21 +57,6 @@ TEST_F(LifetimeTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndSh
     EXPECT_EQ("SIDE_BY_SIDE_TM", names.at(20));
     module_->Shutdown();
     EXPECT_EQ(21u, DefinitionNames().size());
-}
-
-TEST_F(LifetimeTest, UnloadingWithoutShutdownEndsTheWorkerBeforeTheDeviceGoes) {
-    FakeHost host;
-    Load().Initialise(&host);
-    ConnectPlaceholder(host);
-    // No waiting: the detection is still queued or under way when the module
-    // goes, and its result must reach a device that still exists.
-    Unload();
-    EXPECT_EQ(nullptr, dlopen(KESU_MODULE_FILE, RTLD_NOW | RTLD_NOLOAD));
-    const std::vector<std::string> log = host.LogTexts();
-    EXPECT_NE(log.end(), std::find(log.begin(), log.end(), kDetected));
-    EXPECT_EQ(3u, host.CallsOf("InstantiateDevice").size());
-    EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
-    EXPECT_TRUE(host.AllResultsReleased());
 }
 
 }  // namespace
