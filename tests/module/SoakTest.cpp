@@ -132,8 +132,9 @@ protected:
             for (int d = 0; d < kAmplifiers; ++d)
                 UsbAmpSim::SetPointLoad(d, Force(d, counter), LoadX(d), LoadY(d));
             ASSERT_TRUE(UsbAmpSim::HandOverBlock()) << "block " << block;
-            if ((block + 1) % kInFlight == 0)
+            if ((block + 1) % kInFlight == 0) {
                 ASSERT_TRUE(session_->WaitForPackets(block + 1 - kInFlight / 2));
+            }
         }
         ASSERT_TRUE(session_->WaitForPackets(to));
     }
