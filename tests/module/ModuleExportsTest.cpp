@@ -1,5 +1,7 @@
 // The module as a host meets it: its file, its six exports, the definitions
-// it announces and when it instantiates the placeholder device.
+// it announces, when it instantiates the placeholder device, and what a
+// second Initialise and Shutdown leave. (Unloading without Shutdown:
+// LifetimeScenariosTest.)
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -57,7 +59,17 @@ TEST(ModuleFileTest, ExportsExactlyTheSixEntryPointsAndNeedsOnlyItsNeighbours) {
             << library;
 }
 
-using ExportsTest = ModuleTest;
+class ExportsTest : public ModuleTest {
+protected:
+    // The names of the definitions a fresh builder is given now.
+    std::vector<std::string> DefinitionNames() {
+        FakeHost builder;
+        module_->ProvideDeviceDefinitions(&builder);
+        std::vector<std::string> names;
+        for (const FakeDefinition& d : builder.Definitions()) names.push_back(d.name);
+        return names;
+    }
+};
 
 TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
     const std::vector<std::string> models = {
@@ -88,16 +100,14 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
         std::vector<std::string> expected = models;
         expected.insert(expected.end(), c.custom.begin(), c.custom.end());
         expected.push_back("Force plate");
-        std::vector<std::string> names;
+        EXPECT_EQ(expected, DefinitionNames());
         for (const FakeDefinition& definition : host.Definitions()) {
-            names.push_back(definition.name);
-            if (names.size() == 1) continue;  // the placeholder has no Blink
+            if (definition.name == kPlaceholder) continue;
             bool blink = false;
             for (const FakeDefinitionParameter& parameter : definition.parameters)
                 blink = blink || parameter.name == "BlinkAction";
             EXPECT_EQ(definition.name != "Vell", blink) << definition.name;
         }
-        EXPECT_EQ(expected, names);
         module.Shutdown();
         Unload();
     }
@@ -170,6 +180,31 @@ TEST_F(ExportsTest, TheNewerFactoryReachesThePlaceholderDevice) {
     ASSERT_TRUE(b.WaitForCalls("InstantiateDevice", 2));
     EXPECT_EQ(1u, a.CallsOf("InstantiateDevice").size());
     module.Shutdown();
+}
+
+// A second Initialise without Shutdown releases the earlier service (its
+// worker ends and shuts the library down) before the new list replaces the old.
+TEST_F(ExportsTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndShutdownEmptiesIt) {
+    UsbAmpSim::SetAmplifiers({ScriptedAmplifier("Sorvik", 1), ScriptedAmplifier("Dunmar", 2)});
+    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 4\n");
+    FakeHost host;
+    Load().Initialise(&host);
+    module_->ProvideDeviceDefinitions(&host);
+    module_->BeginDeviceInstantiation(&host);
+    ASSERT_EQ(1u, host.Instances().size());
+    host.Instances()[0].device->Connect(&host.DeviceHost("KESU Shared Config Device"));
+    ASSERT_TRUE(host.WaitForLog("Detected 2 KESU digital devices"));
+    EXPECT_EQ("TANDEM_TM", DefinitionNames().at(20));
+    EXPECT_EQ(0u, LibraryCalls("fmDLLShutDown"));
+
+    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 5\n");
+    module_->Initialise(&host);
+    EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
+    const std::vector<std::string> names = DefinitionNames();
+    EXPECT_EQ(22u, names.size());
+    EXPECT_EQ("SIDE_BY_SIDE_TM", names.at(20));
+    module_->Shutdown();
+    EXPECT_EQ(21u, DefinitionNames().size());
 }
 
 }  // namespace
