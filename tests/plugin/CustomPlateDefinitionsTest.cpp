@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/mfc/WinPath.h"
@@ -15,20 +16,8 @@ using namespace KESU;
 
 namespace {
 
-struct Plate {
-    std::string name;
-    double sizeX;
-    double sizeY;
-};
-
-bool operator==(const Plate& a, const Plate& b) {
-    return a.name == b.name && a.sizeX == b.sizeX && a.sizeY == b.sizeY;
-}
-
-std::ostream& operator<<(std::ostream& out, const Plate& plate) {
-    out.precision(17);
-    return out << plate.name << " " << plate.sizeX << " x " << plate.sizeY;
-}
+// Name, X and Y size.
+using Plate = std::tuple<std::string, double, double>;
 
 // Sizes are double(float(scale * size)).
 double Inches(float size) { return static_cast<float>(0.0254f * size); }
@@ -49,7 +38,7 @@ std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files) {
     const VKESUGenericPlateDefinition generic;
     for (int32_t i = 0; i < g_customPlateCount; ++i) {
         const VKESUGenericPlateDefinition& d = g_customPlateDefinitions[i];
-        plates.push_back({d.name, d.sizeX, d.sizeY});
+        plates.emplace_back(d.name, d.sizeX, d.sizeY);
         EXPECT_TRUE(d.description == generic.description && d.maker == generic.maker &&
                     d.version == generic.version && d.syncPort == generic.syncPort)
             << d.name;
