@@ -33,6 +33,7 @@ TEST_F(EndToEndTest, EveryPacketArrivesOnceWithTheScriptedForceAndCentreOfPressu
         for (int i = 0; i < 2; ++i) UsbAmpSim::SetPointLoad(i, loads[i].force, loads[i].x, loads[i].y);
 
         HostSession s;
+        UnloadAtEnd unload{*this};
         KESUHost::PluginModule& module = Load();
         ASSERT_EQ(1, module.PluginAPIVersion());
         ASSERT_TRUE(s.Boot(module));
