@@ -1,28 +1,17 @@
 // One capture through the module with the example host's library: two
 // simulated amplifiers at 1000 Hz under point loads, blocks handed over one
-// by one.
+// by one, and the same again in a module loaded afresh.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "host/ExampleHost.h"
 #include "tests/module/ModuleFixture.h"
-#include "tests/support/Signal.h"
 
 namespace KESUTest {
 namespace {
 
-using KESUHost::DeviceHost;
-using KESUHost::ExampleHost;
-using KESUHost::Packet;
-
-struct PointLoad {
-    float force, x, y;
-};
-
-class EndToEndTest : public ModuleTest {};
+using EndToEndTest = ModuleTest;
 
 TEST_F(EndToEndTest, EveryPacketArrivesOnceWithTheScriptedForceAndCentreOfPressure) {
     // Sizes that fit the unit of Ambulor.cfg only: 1750 by 700 mm.
@@ -30,69 +19,46 @@ TEST_F(EndToEndTest, EveryPacketArrivesOnceWithTheScriptedForceAndCentreOfPressu
                 "COUNT,1\nENABLED,1\nAMBULOR,1,BELT_UNIT,700,1750,0\nAMP,1,LEFT,0,L\nAMP,1,RIGHT,0,R\n"
                 "SENSOR,1,LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\n"
                 "SENSOR,1,RIGHT,B,S,0,0,0\n");
-    const PointLoad loads[] = {{600.0f, 0.1f, -0.05f}, {350.5f, -0.25f, 0.4f}};
-    const int kBlocks = 40;
-    const uint32_t kFirstCounter = 5000;
-    const double kNow = 100.0;
+    const struct {
+        float force, x, y;
+    } loads[] = {{600.0f, 0.1f, -0.05f}, {350.5f, -0.25f, 0.4f}};
+    const size_t kBlocks = 40;
 
-    // A second round in the same process starts from a module loaded afresh.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         UsbAmpSim::Reset();
         UsbAmpSim::SetAmplifiers(
-            {ScriptedAmplifier("Sorvik", "", "", 1), ScriptedAmplifier("UNIT-7", "68.8976", "27.5591", 2)});
-        UsbAmpSim::SetCounterStart(kFirstCounter);
+            {ScriptedAmplifier("Sorvik", 1), ScriptedAmplifier("UNIT-7", 2, "68.8976", "27.5591")});
+        UsbAmpSim::SetCounterStart(5000);
         for (int i = 0; i < 2; ++i) UsbAmpSim::SetPointLoad(i, loads[i].force, loads[i].x, loads[i].y);
 
-        std::ostringstream log;
-        ExampleHost host(log);
-        // The host's clock stands still: the capture starts at the first block handed over.
-        host.SetClock([kNow] { return kNow; });
+        HostSession s;
+        UnloadAtEnd unload{*this};
         KESUHost::PluginModule& module = Load();
-        ASSERT_TRUE(module.IsLoaded());
         ASSERT_EQ(1, module.PluginAPIVersion());
-        ASSERT_TRUE(module.Initialise(&host));
-        module.ProvideDeviceDefinitions(&host);
-        module.BeginDeviceInstantiation(&host);
-        ASSERT_EQ(1u, host.Instances().size());
-        DeviceHost* placeholder = host.Instances()[0];
-        placeholder->Device()->Connect(placeholder);
-        ASSERT_TRUE(host.WaitUntil([&] { return placeholder->StatusNotifications() > 0; }, kSafetyNet));
-
-        std::vector<DeviceHost*> plates = host.Instances();
-        plates.erase(plates.begin());
-        ASSERT_EQ(2u, plates.size());
-        EXPECT_EQ("Sorvik", plates[0]->Of().name);
-        EXPECT_EQ("BELT_UNIT", plates[1]->Of().name);
-        for (DeviceHost* plate : plates) plate->Device()->Connect(plate);
-
-        for (DeviceHost* plate : plates) ASSERT_TRUE(plate->Device()->Start(plate->HostDeviceId(), plate));
-        ASSERT_TRUE(placeholder->Device()->Start(placeholder->HostDeviceId(), placeholder));
-        placeholder->Device()->SetStartTime(kNow);
-        for (DeviceHost* plate : plates) plate->Device()->SetStartTime(kNow);
-        for (DeviceHost* plate : plates) {
+        ASSERT_TRUE(s.Boot(module));
+        ASSERT_TRUE(s.Detect());
+        ASSERT_EQ(2u, s.plates.size());
+        EXPECT_EQ("Sorvik", s.plates[0]->Of().name);
+        EXPECT_EQ("BELT_UNIT", s.plates[1]->Of().name);
+        ASSERT_TRUE(s.Start());
+        for (KESUHost::DeviceHost* plate : s.plates) {
             EXPECT_EQ(16u, plate->Stream().samplesPerPacket);
-            EXPECT_EQ(ExampleHost::kBaseRate / 1000, plate->Stream().rateDivisor);
+            EXPECT_EQ(KESUHost::ExampleHost::kBaseRate / 1000, plate->Stream().rateDivisor);
         }
-
-        ASSERT_TRUE(UsbAmpSim::WaitUntilStreaming(kSafetyNet));
-        for (int block = 0; block < kBlocks; ++block) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
-        ASSERT_TRUE(host.WaitUntil(
-            [&] { return plates[0]->PacketCount() >= kBlocks && plates[1]->PacketCount() >= kBlocks; },
-            kSafetyNet));
-
-        placeholder->Device()->Stop();
-        for (DeviceHost* plate : plates) plate->Device()->Stop();
+        for (size_t block = 0; block < kBlocks; ++block) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+        ASSERT_TRUE(s.WaitForPackets(kBlocks));
+        s.Stop();
         module.Shutdown();
         Unload();
 
-        for (size_t i = 0; i < plates.size(); ++i) {
-            SCOPED_TRACE(plates[i]->InstanceName());
-            const std::vector<Packet> packets = plates[i]->Packets();
-            ASSERT_EQ(size_t(kBlocks), packets.size());
-            for (int p = 0; p < kBlocks; ++p) {
+        for (size_t i = 0; i < s.plates.size(); ++i) {
+            SCOPED_TRACE(s.plates[i]->InstanceName());
+            const std::vector<KESUHost::Packet> packets = s.plates[i]->Packets();
+            ASSERT_EQ(kBlocks, packets.size());
+            for (size_t p = 0; p < kBlocks; ++p) {
                 ASSERT_EQ(16u, packets[p].sampleCount);
-                EXPECT_EQ(int64_t(16) * p, packets[p].firstIndex);
+                EXPECT_EQ(int64_t(16 * p), packets[p].firstIndex);
                 for (int s = 0; s < 16; ++s) {
                     const float* v = &packets[p].values[9 * s];
                     EXPECT_EQ(loads[i].force, v[2]);
@@ -102,8 +68,7 @@ TEST_F(EndToEndTest, EveryPacketArrivesOnceWithTheScriptedForceAndCentreOfPressu
                 }
             }
         }
-        const std::string logged = log.str();
-        EXPECT_EQ(std::string::npos, logged.find("[error]")) << logged;
+        EXPECT_EQ(0u, s.LogCount("[error]")) << s.log.str();
     }
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/module/HostSession.h"
+#include "tests/module/ModuleFixture.h"
 
 namespace KESUTest {
 namespace {
@@ -46,24 +46,24 @@ std::vector<int64_t> FirstIndices(const DeviceHost* plate) {
     return indices;
 }
 
+// A scenario on two amplifiers under kForce; what is left out takes its default.
 struct Fault {
     const char* what;
-    std::vector<UsbAmpSim::Amplifier> amplifiers;
     // Before the module is loaded: the library's script and the host's behaviour.
-    std::function<void(HostSession&)> arrange;
-    // Detections run before the plates are connected.
-    size_t detections;
-    // Plate instances the host holds after them.
-    size_t plates;
-    // Whether the placeholder device starts a capture.
-    bool starts;
-    // After the detection (also when no capture starts); empty: nothing.
-    std::function<void(HostSession&)> afterDetection;
+    std::function<void(HostSession&)> arrange = nullptr;
+    // After the detection (also when no capture starts).
+    std::function<void(HostSession&)> afterDetection = nullptr;
     // Hands blocks over during the capture and checks what came; empty:
-    // eight generated blocks, each plate receives them numbered from 0.
-    std::function<void(HostSession&)> capture;
+    // eight blocks, each plate receives them numbered from 0.
+    std::function<void(HostSession&)> capture = nullptr;
     // Must be in the log.
-    std::vector<std::string> logged;
+    std::vector<std::string> logged = {};
+    // Plate instances the host holds after the first detections, and whether
+    // the placeholder device then starts a capture.
+    size_t plates = 2;
+    bool starts = true;
+    // Detections run before the plates are connected.
+    size_t detections = 1;
 };
 
 void EightBlocks(HostSession& s) {
@@ -121,13 +121,12 @@ void HostileBlocks(HostSession& s) {
     for (int k = 45; k < 144; ++k) EXPECT_EQ(packets[0].values[k], v[k]) << k;
 }
 
-class FaultsTest : public ModuleTest {};
+using FaultsTest = ModuleTest;
 
 TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
     std::atomic<int> reentries{0};
     const std::vector<Fault> faults = {
         {"a library that fails every call",
-         Amplifiers(2),
          [](HostSession&) {
              UsbAmpSim::SetDeviceCountAnswer(-1);
              UsbAmpSim::SetSetupCheckCode(0);
@@ -137,44 +136,23 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              UsbAmpSim::SetCalibrationCheck(std::vector<int32_t>(40, 7));
              UsbAmpSim::SetCalibrationDownload(7, 5, {0});
          },
-         1,
-         0,
-         false,
-         nullptr,
-         nullptr,
-         {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"}},
+         nullptr, nullptr,
+         {"No KESU devices were found", "Detected 0 KESU digital devices", "Device 7 may give bad results"},
+         0, false},
         {"a library that never becomes ready",
-         Amplifiers(2),
-         [](HostSession&) { UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady); },
-         1,
-         2,
-         false,
-         nullptr,
-         nullptr,
-         {"Unsuccessful KESU device detection loop: KESU device initialization timed out"}},
-        {"a library that reports no amplifier",
-         {},
-         nullptr,
-         1,
-         0,
-         false,
-         nullptr,
-         nullptr,
-         {"Detected 0 KESU digital devices"}},
+         [](HostSession&) { UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady); }, nullptr, nullptr,
+         {"Unsuccessful KESU device detection loop: KESU device initialization timed out"}, 2, false},
+        {"a library that reports no amplifier", [](HostSession&) { UsbAmpSim::SetAmplifiers({}); }, nullptr,
+         nullptr, {"Detected 0 KESU digital devices"}, 0, false},
         {"a host that refuses every instantiation, and later takes them",
-         Amplifiers(2),
          [](HostSession& s) {
              // The placeholder device still gets through: it is instantiated before the refusals.
              s.host.SetReentry([&s](const std::string& operation, DeviceHost&) {
                  if (operation == "InstantiateDevice") s.host.RefuseEvery("InstantiateDevice", true);
              });
          },
-         1,
-         0,
-         true,
          [](HostSession& s) {
-             EXPECT_EQ(2u,
-                       s.LogCount("Host returned \"Instantiation is refused\" when trying to instantiate"));
+             EXPECT_EQ(2u, s.LogCount("Host returned \"Instantiation is refused\" when trying"));
              s.host.SetReentry(nullptr);
              s.host.RefuseEvery("InstantiateDevice", false);
              ASSERT_TRUE(s.Rescan());
@@ -182,24 +160,10 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              s.ConnectPlates();
              EXPECT_EQ(2u, s.plates.size());
          },
-         nullptr,
-         {}},
+         nullptr, {}, 0},
         {"a host that refuses every parameter read",
-         Amplifiers(2),
-         [](HostSession& s) { s.host.RefuseEvery("GetParameterValue", true); },
-         1,
-         2,
-         true,
-         nullptr,
-         nullptr,
-         {}},
-        {"a host that refuses every sample write for a while",
-         Amplifiers(2),
-         nullptr,
-         1,
-         2,
-         true,
-         nullptr,
+         [](HostSession& s) { s.host.RefuseEvery("GetParameterValue", true); }},
+        {"a host that refuses every sample write for a while", nullptr, nullptr,
          [](HostSession& s) {
              s.host.RefuseEvery("WriteSamples", true);
              for (int b = 0; b < 8; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
@@ -210,10 +174,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              // The numbering went on through the refusals.
              for (DeviceHost* plate : s.plates)
                  EXPECT_EQ((std::vector<int64_t>{128, 144}), FirstIndices(plate));
-         },
-         {}},
+         }},
         {"a host that asks for the status inside NotifyStatusChanged",
-         Amplifiers(2),
          [&reentries](HostSession& s) {
              s.host.SetReentry([&reentries](const std::string& operation, DeviceHost& device) {
                  if (operation != "NotifyStatusChanged") return;
@@ -223,14 +185,9 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  ++reentries;
              });
          },
-         1,
-         2,
-         true,
-         [&reentries](HostSession&) { EXPECT_GT(reentries.load(), 0); },
-         nullptr,
-         {}},
+         [&reentries](HostSession&) { EXPECT_GT(reentries.load(), 0); }},
+        // The placeholder's connection inside its instantiation is a detection of its own.
         {"a host that connects each device inside InstantiateDevice",
-         Amplifiers(2),
          [&reentries](HostSession& s) {
              s.host.SetReentry([&reentries](const std::string& operation, DeviceHost& device) {
                  if (operation != "InstantiateDevice") return;
@@ -238,15 +195,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  ++reentries;
              });
          },
-         // The placeholder's connection inside its instantiation is a detection of its own.
-         2,
-         2,
-         true,
-         [&reentries](HostSession&) { EXPECT_EQ(3, reentries.load()); },
-         nullptr,
-         {}},
+         [&reentries](HostSession&) { EXPECT_EQ(3, reentries.load()); }, nullptr, {}, 2, true, 2},
         {"a host that changes a setting inside WriteSamples",
-         Amplifiers(2),
          [&reentries](HostSession& s) {
              s.host.SetReentry([&reentries, &s](const std::string& operation, DeviceHost& device) {
                  if (operation != "WriteSamples" || reentries++ > 0) return;
@@ -259,9 +209,6 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  device.Device()->OnParametersChanged();
              });
          },
-         1,
-         2,
-         true,
          nullptr,
          [](HostSession& s) {
              for (int b = 0; b < 3; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
@@ -272,14 +219,8 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  EXPECT_EQ(kForce, packets[0].values[2]) << plate->InstanceName();
                  EXPECT_EQ(0.0f, packets[2].values[2]) << plate->InstanceName();
              }
-         },
-         {}},
-        {"amplifiers unplugged and plugged again across hundreds of re-scans",
-         Amplifiers(2),
-         nullptr,
-         1,
-         2,
-         true,
+         }},
+        {"amplifiers unplugged and plugged again across hundreds of re-scans", nullptr,
          [](HostSession& s) {
              // Four identities, one of them sometimes twice: at most five devices.
              const std::vector<UsbAmpSim::Amplifier> pool = Amplifiers(4);
@@ -287,14 +228,12 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              uint32_t random = 12345;
              for (size_t scan = 0; scan < 300; ++scan) {
                  std::vector<UsbAmpSim::Amplifier> attached;
-                 std::map<std::string, size_t> count;
                  for (const UsbAmpSim::Amplifier& a : pool) {
                      random = random * 1103515245u + 12345u;
-                     const uint32_t copies = (random >> 16) % (a.amplifierSerial == "A1" ? 3 : 2);
-                     for (uint32_t c = 0; c < copies; ++c) attached.push_back(a);
-                     count[a.amplifierSerial] = copies;
+                     const size_t copies = (random >> 16) % (a.amplifierSerial == "A1" ? 3 : 2);
+                     attached.insert(attached.end(), copies, a);
+                     most[a.amplifierSerial] = std::max(most[a.amplifierSerial], copies);
                  }
-                 for (const auto& c : count) most[c.first] = std::max(most[c.first], c.second);
                  UsbAmpSim::SetAmplifiers(attached);
                  ASSERT_TRUE(s.Rescan());
                  ASSERT_TRUE(s.WaitForDetection(scan + 2));
@@ -313,16 +252,9 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              ASSERT_TRUE(s.Rescan());
              ASSERT_TRUE(s.WaitForDetection(302));
              s.plates.resize(2);
-         },
-         nullptr,
-         {}},
-        {"hostile blocks", Amplifiers(2), nullptr, 1, 2, true, nullptr, HostileBlocks, {}},
-        {"a hardware trigger that never comes",
-         Amplifiers(2),
-         nullptr,
-         1,
-         2,
-         true,
+         }},
+        {"hostile blocks", nullptr, nullptr, HostileBlocks},
+        {"a hardware trigger that never comes", nullptr,
          [](HostSession& s) { ASSERT_TRUE(s.ChangeText("SyncMode", "Hardware trigger")); },
          [](HostSession& s) {
              for (int b = 0; b < 8; ++b) {
@@ -331,24 +263,22 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  for (uint32_t i = 0; i < 16; ++i) At(block, 2, i, b % 2, 7) = b < 4 ? 0.0f : 1.5f;
                  ASSERT_TRUE(UsbAmpSim::HandOverBlock(block));
              }
-             // Then one at sample 3 of the second amplifier: only that block is written, and
-             // that sample is index 0.
+             // Then one at sample 3 of the second amplifier: only that block
+             // is written, and that sample is index 0.
              std::vector<float> block = Block(2, kCounterStart + 128);
              At(block, 2, 3, 1, 7) = 1.0f;
              ASSERT_TRUE(UsbAmpSim::HandOverBlock(block));
              ASSERT_TRUE(s.WaitForPackets(1));
              for (DeviceHost* plate : s.plates) EXPECT_EQ((std::vector<int64_t>{-3}), FirstIndices(plate));
-         },
-         {}},
+         }},
     };
 
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
         UsbAmpSim::Reset();
-        UsbAmpSim::SetAmplifiers(fault.amplifiers);
+        UsbAmpSim::SetAmplifiers(Amplifiers(2));
         UsbAmpSim::SetCounterStart(kCounterStart);
-        for (size_t d = 0; d < fault.amplifiers.size(); ++d)
-            UsbAmpSim::SetPointLoad(static_cast<int32_t>(d), kForce, 0.0f, 0.0f);
+        for (int32_t d = 0; d < 2; ++d) UsbAmpSim::SetPointLoad(d, kForce, 0.0f, 0.0f);
         reentries = 0;
         HostSession s;
         UnloadAtEnd unload{*this};
@@ -365,10 +295,7 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
 
         if (fault.starts) {
             ASSERT_TRUE(s.Start());
-            if (fault.capture)
-                fault.capture(s);
-            else
-                EightBlocks(s);
+            (fault.capture ? fault.capture : EightBlocks)(s);
             if (HasFatalFailure()) return;
             s.Stop();
         } else {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -16,7 +17,14 @@
 namespace KESUTest {
 namespace {
 
-class KesuHostTest : public ModuleTest {};
+using KesuHostTest = ModuleTest;
+
+std::string Slurp(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
 
 int RunInProcess(std::vector<const char*> arguments, std::string& out, std::string& err) {
     arguments.insert(arguments.begin(), "kesu-host");
@@ -29,9 +37,7 @@ int RunInProcess(std::vector<const char*> arguments, std::string& out, std::stri
 }
 
 size_t LineCount(const std::string& text) {
-    size_t lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
+    return std::count(text.begin(), text.end(), '\n');
 }
 
 TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPlate) {
@@ -69,11 +75,9 @@ TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPla
     }
     EXPECT_EQ((std::vector<std::string>{"Sorvik", "TANDEM_TM"}), definitions) << out;
 
-    std::ifstream written(csv);
-    std::stringstream content;
-    content << written.rdbuf();
-    EXPECT_EQ(1 + samples, LineCount(content.str()));
-    EXPECT_EQ(0u, content.str().find("plate,index,Fx,Fy,Fz,Mx,My,Mz,Cx,Cy,Cz\n"));
+    const std::string written = Slurp(csv);
+    EXPECT_EQ(1 + samples, LineCount(written));
+    EXPECT_EQ(0u, written.find("plate,index,Fx,Fy,Fz,Mx,My,Mz,Cx,Cy,Cz\n"));
 }
 
 // The program itself, as a shell runs it: its exit status and its one line.
@@ -83,12 +87,8 @@ int RunProgram(const std::string& arguments, std::string& out, std::string& err,
     const int status = std::system(
         (std::string("'") + KESU_HOST_PROGRAM + "' " + arguments + " >'" + outFile + "' 2>'" + errFile + "'")
             .c_str());
-    std::ifstream o(outFile), e(errFile);
-    std::stringstream os, es;
-    os << o.rdbuf();
-    es << e.rdbuf();
-    out = os.str();
-    err = es.str();
+    out = Slurp(outFile);
+    err = Slurp(errFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -99,19 +99,10 @@ TEST_F(KesuHostTest, HelpListsTheOptionsAndABadOptionEndsWithOneLineAndStatusTwo
                                "--load", "--drive-c", "--csv"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 
-    const char* const bad[] = {"--bogus",
-                               "--amplifiers 0",
-                               "--amplifiers 9",
-                               "--rate x",
-                               "--rate 0",
-                               "--load 1,2",
-                               "--seconds -1",
-                               "--sync-mode Sometimes",
-                               "--plate :10x20",
-                               "--plate A:10",
-                               "--amplifiers 1 --plate A --plate B",
-                               "stray"};
-    for (const char* arguments : bad) {
+    for (const char* arguments :
+         {"--bogus", "--amplifiers 0", "--amplifiers 9", "--rate x", "--rate 0", "--load 1,2", "--seconds -1",
+          "--sync-mode Sometimes", "--plate :10x20", "--plate A:10", "--amplifiers 1 --plate A --plate B",
+          "stray"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(2, RunProgram(arguments, out, err, drive_));
         EXPECT_EQ(1u, LineCount(err)) << err;

@@ -6,25 +6,18 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#include "tests/module/HostSession.h"
+#include "tests/module/ModuleFixture.h"
 
 namespace KESUTest {
 namespace {
 
-size_t CountOf(const std::string& function) {
-    const std::vector<UsbAmpSim::Call> calls = UsbAmpSim::Calls();
-    return std::count_if(calls.begin(), calls.end(),
-                         [&](const UsbAmpSim::Call& call) { return call.function == function; });
-}
-
-class LifetimeScenariosTest : public ModuleTest {};
+using LifetimeScenariosTest = ModuleTest;
 
 TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
     struct Busy {
@@ -54,11 +47,7 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
              }));
              ASSERT_TRUE(s.WaitForPackets(20));
          },
-         [&] {},
-         [&](HostSession&) {
-             feeding = false;
-             feeder->join();
-         }},
+         [&] {}, [&](HostSession&) { feeding = false; feeder->join(); }},
         {"a detection held inside a library call",
          [&](HostSession& s) {
              UsbAmpSim::HoldCall("fmDLLGetDeviceCount");
@@ -122,7 +111,7 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
                 ending.join();
                 busy.after(s);
                 EXPECT_EQ(nullptr, dlopen(KESU_MODULE_FILE, RTLD_NOW | RTLD_NOLOAD));
-                EXPECT_EQ(1u, CountOf("fmDLLShutDown"));
+                EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
                 const size_t written = s.plates[0]->PacketCount();
                 // Nothing is left to write: a block handed over now reaches nobody.
                 EXPECT_FALSE(UsbAmpSim::HandOverBlock());

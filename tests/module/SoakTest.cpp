@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/module/HostSession.h"
+#include "tests/module/ModuleFixture.h"
 
 namespace KESUTest {
 namespace {
@@ -139,20 +139,17 @@ protected:
         ASSERT_TRUE(session_->WaitForPackets(to));
     }
 
-    // A capture of `blocks` blocks in the current mode; the trigger, when
-    // there is one, lies at sample triggerAt of the first block.
+    // A capture of `blocks` blocks in the current mode, its first sample
+    // numbered firstIndex; midway runs between its two halves.
     void Capture(size_t blocks, int64_t firstIndex, std::function<void(size_t)> midway = nullptr) {
         for (DeviceHost* plate : session_->plates) plate->ClearPackets();
         ASSERT_TRUE(session_->Start());
         UsbAmpSim::SetCounterStart(kCounterStart);
         check_.Begin(session_->plates, kCounterStart, firstIndex);
-        if (midway) {
-            HandOver(0, blocks / 2);
-            midway(blocks / 2);
-            HandOver(blocks / 2, blocks);
-        } else {
-            HandOver(0, blocks);
-        }
+        const size_t half = midway ? blocks / 2 : blocks;
+        HandOver(0, half);
+        if (midway) midway(half);
+        HandOver(half, blocks);
         session_->Stop();
         EXPECT_EQ("", check_.Failure());
         EXPECT_EQ(std::vector<int64_t>(kAmplifiers, int64_t(blocks)), check_.Received());
@@ -168,8 +165,10 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
     UsbAmpSim::SetAmplifiers(Amplifiers(kAmplifiers));
     session_.reset(new HostSession);
     HostSession& s = *session_;
-    s.host.SetPacketSink([this](const DeviceHost& plate, int64_t firstIndex, uint32_t count,
-                                const float* values) { check_.Packet(plate, firstIndex, count, values); });
+    const auto checked = [this](const DeviceHost& plate, int64_t first, uint32_t count, const float* values) {
+        check_.Packet(plate, first, count, values);
+    };
+    s.host.SetPacketSink(checked);
     KESUHost::PluginModule& module = Load();
     ASSERT_TRUE(s.Boot(module));
     ASSERT_TRUE(s.Detect());
@@ -208,10 +207,7 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
         s.Stop();
         ASSERT_EQ(size_t(kAmplifiers), firsts.size());
         for (int64_t first : firsts) EXPECT_EQ(firsts[0], first);
-        s.host.SetPacketSink(
-            [this](const DeviceHost& plate, int64_t firstIndex, uint32_t count, const float* values) {
-                check_.Packet(plate, firstIndex, count, values);
-            });
+        s.host.SetPacketSink(checked);
         // Acquisition started afresh restarts the counters where the script says.
         Capture(5000, firsts[0]);
     }

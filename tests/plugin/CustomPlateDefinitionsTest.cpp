@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/mfc/WinPath.h"
@@ -15,34 +16,16 @@ using namespace KESU;
 
 namespace {
 
-struct Plate {
-    std::string name;
-    double sizeX;
-    double sizeY;
-};
+// Name, X and Y size.
+using Plate = std::tuple<std::string, double, double>;
 
-bool operator==(const Plate& a, const Plate& b) {
-    return a.name == b.name && a.sizeX == b.sizeX && a.sizeY == b.sizeY;
-}
-
-std::ostream& operator<<(std::ostream& out, const Plate& plate) {
-    out.precision(17);
-    return out << plate.name << " " << plate.sizeX << " x " << plate.sizeY;
-}
-
-double Metres(float scale, float size) {
-    const float product = scale * size;
-    return product;
-}
-double Inches(float size) {
-    return Metres(0.0254f, size);
-}
-double Millimetres(float size) {
-    return Metres(0.001f, size);
-}
+// Sizes are double(float(scale * size)).
+double Inches(float size) { return static_cast<float>(0.0254f * size); }
+double Millimetres(float size) { return static_cast<float>(0.001f * size); }
 
 // Builds the list from the files given (name -> contents) on a drive of their
-// own, reads it out and empties it again.
+// own, reads it out and empties it again. Every element is a generic plate
+// definition but for its name and sizes.
 std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files) {
     KESUTest::TempFolder drive;
     for (const auto& file : files) drive.Write("KESU/CFG/" + file.first, file.second);
@@ -52,10 +35,16 @@ std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files) {
     WinPath::SetDriveRoot(savedRoot);
 
     std::vector<Plate> plates;
-    for (int32_t i = 0; i < g_customPlateCount; ++i)
-        plates.push_back({g_customPlateDefinitions[i].name, g_customPlateDefinitions[i].sizeX,
-                          g_customPlateDefinitions[i].sizeY});
+    const VKESUGenericPlateDefinition generic;
+    for (int32_t i = 0; i < g_customPlateCount; ++i) {
+        const VKESUGenericPlateDefinition& d = g_customPlateDefinitions[i];
+        plates.emplace_back(d.name, d.sizeX, d.sizeY);
+        EXPECT_TRUE(d.description == generic.description && d.maker == generic.maker &&
+                    d.version == generic.version && d.syncPort == generic.syncPort)
+            << d.name;
+    }
     DeleteCustomPlateDefinitions();
+    EXPECT_EQ(nullptr, g_customPlateDefinitions);
     return plates;
 }
 
@@ -81,14 +70,12 @@ std::string Ambulor(const std::string& enabled, const std::string& unitWord, con
 
 const std::string kTwoUnits = AmbulorUnit(1, "BeltA", "1750,700") + AmbulorUnit(2, "BeltB", "60,20");
 
-struct Case {
-    const char* what;
-    std::map<std::string, std::string> files;
-    std::vector<Plate> plates;
-};
-
 TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder) {
-    const Case cases[] = {
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> files;
+        std::vector<Plate> plates;
+    } cases[] = {
         {"no file", {}, {}},
         {"tandem treadmill",
          {{kTreadmill, "SETUP_TYPE 4\nX_DIMENSION 30\nY_DIMENSION 70.5\n"}},
@@ -134,39 +121,17 @@ TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder
           {"BeltA", Millimetres(1750), Millimetres(700)},
           {"BeltB", Millimetres(60), Millimetres(20)}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.plates, BuildFrom(c.files));
     }
 }
 
-TEST(CustomPlateDefinitionsTest, ElementsAreGenericPlateDefinitions) {
-    KESUTest::TempFolder drive;
-    drive.Write(std::string("KESU/CFG/") + kTreadmill, "SETUP_TYPE 4\n");
-    const std::string savedRoot = WinPath::GetDriveRoot();
-    WinPath::SetDriveRoot(drive.Path().string());
-    BuildCustomPlateDefinitions();
-    WinPath::SetDriveRoot(savedRoot);
-
-    ASSERT_EQ(1, g_customPlateCount);
-    const VKESUGenericPlateDefinition generic;
-    EXPECT_EQ(generic.description, g_customPlateDefinitions[0].description);
-    EXPECT_EQ(generic.maker, g_customPlateDefinitions[0].maker);
-    EXPECT_EQ(generic.version, g_customPlateDefinitions[0].version);
-    EXPECT_EQ(generic.syncPort, g_customPlateDefinitions[0].syncPort);
-
-    // Building again replaces the list; with no file it is left empty.
-    BuildCustomPlateDefinitions();
-    EXPECT_EQ(0, g_customPlateCount);
-    EXPECT_EQ(nullptr, g_customPlateDefinitions);
-}
-
 TEST(CustomPlateDefinitionsTest, NamesKeepTheLowByteOfAtMostThirtyUnits) {
-    struct NameCase {
+    const struct {
         std::wstring wide;
         std::string narrow;
-    };
-    const NameCase cases[] = {
+    } cases[] = {
         {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
         {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
         {L"Caf\u00e9", "Caf\xe9"},
@@ -176,7 +141,7 @@ TEST(CustomPlateDefinitionsTest, NamesKeepTheLowByteOfAtMostThirtyUnits) {
          "B"},
         {L"", ""},
     };
-    for (const NameCase& c : cases) EXPECT_EQ(c.narrow, NarrowPlateName(c.wide.c_str()));
+    for (const auto& c : cases) EXPECT_EQ(c.narrow, NarrowPlateName(c.wide.c_str()));
 }
 
 }  // namespace
