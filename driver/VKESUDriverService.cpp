@@ -271,9 +271,7 @@ void VKESUDriverService::LogCaughtException(const char* catcher) const noexcept 
 
 void VKESUDriverService::InitDll(VDllInitInfo& info) {
     if (dllInitialised) {
-        Sleep(250);
-        fmBroadcastStop();
-        Log("::fmBroadcastStop()", LogLevel::kTrace);
+        PauseCallTrace({{fmBroadcastStop, "::fmBroadcastStop()"}});
         stopPending = false;
         Sleep(1000);
     }

@@ -109,8 +109,9 @@ private:
     void InitDll(VDllInitInfo& info);
     void DownloadCalibration();
     VDeviceInfo ReadDevice(int index);
-    // Worker thread, or the caller's thread in Zero; stateMutex held. The
-    // pause that paces the amplifiers, then each call with its trace line.
+    // Worker thread (commands and a repeated start-up), or the caller's thread
+    // in Zero; stateMutex held. The pause that paces the amplifiers, then
+    // each call with its trace line.
     void PauseCallTrace(std::initializer_list<TracedCall> calls);
     // Worker thread bodies; each takes stateMutex itself.
     void DoDetectDevices(DetectionCallback callback);
@@ -143,10 +144,10 @@ private:
     bool dllInitialised;
     // A stop body is queued behind every start queued so far. Start and Stop
     // write it under queueMutex together with their queueing; the stop body
-    // clears it under queueMutex (after stateMutex) once the library has
-    // been told and no other stop waits; a repeated
-    // start-up clears it without the lock (stateMutex is held there), which
-    // can only let one more stop be queued.
+    // clears it under queueMutex (after stateMutex) once the library has been
+    // told and no other stop waits; a repeated start-up clears it without the
+    // lock (stateMutex is held there), which can only let one more stop be
+    // queued.
     std::atomic<bool> stopPending;
     // Stop bodies queued and not yet finished; guarded by queueMutex.
     int queuedStops;
