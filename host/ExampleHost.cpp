@@ -115,6 +115,8 @@ ResultPtr DeviceHost::WriteSamples(uint32_t, int64_t firstIndex, uint32_t sample
         return Refuse("Samples do not match the three outputs of three components");
     {
         std::lock_guard<std::recursive_mutex> lock(host_.mutex_);
+        // Waiters look again only once the lock is released, so one notice
+        // covers the count and the packet kept below.
         ++packetCount_;
         host_.Changed();
         if (host_.Refuses("WriteSamples")) return Refuse("Sample writes are refused");
@@ -127,7 +129,6 @@ ResultPtr DeviceHost::WriteSamples(uint32_t, int64_t firstIndex, uint32_t sample
             packet.values.assign(values, values + valueCount);
             packets_.push_back(std::move(packet));
         }
-        host_.Changed();
     }
     host_.Reenter("WriteSamples", *this);
     return ResultPtr();
