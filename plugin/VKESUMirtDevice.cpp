@@ -51,9 +51,7 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
       wrapOffset(0),
       lastCounter(-1),
       dataThreshold(0.0),
-      instantiated(false),
-      writingThread(0),
-      changePending(false) {
+      instantiated(false) {
     outputIds[0] = 0;
     outputIds[1] = 1;
     outputIds[2] = 2;
@@ -106,10 +104,7 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 
 void VKESUMirtDevice::OnParametersChanged() {
     // This thread holds mutex further up, in TransferData.
-    if (writingThread == GetCurrentThreadId()) {
-        changePending = true;
-        return;
-    }
+    if (changes.Defer()) return;
     boost::lock_guard<boost::mutex> lock(mutex);
     HandleParameterChanges();
 }
@@ -223,14 +218,11 @@ void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     lastCounter = k;
     const int64_t firstIndex = wrapOffset - startCounter + k;
 
-    writingThread = GetCurrentThreadId();
-    deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
-                             static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
-    writingThread = 0;
-    if (changePending) {
-        changePending = false;
-        HandleParameterChanges();
-    }
+    const bool changed = changes.Around([&] {
+        deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
+                                 static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
+    });
+    if (changed) HandleParameterChanges();
 }
 
 }  // namespace KESU

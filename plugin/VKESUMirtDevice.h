@@ -9,7 +9,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "driver/VKESUDriverService.h"
-#include "platform/win/WinApi.h"
+#include "plugin/VChangeDeferral.h"
 #include "plugin/VKESUGenericPlateDefinition.h"
 #include "sdk/IDevice.h"
 #include "sdk/IDeviceHost.h"
@@ -93,10 +93,8 @@ public:
     // Whether the host took the device; the placeholder device reads and
     // writes it under its own mutex and offers a device not taken again.
     bool instantiated;
-    // The worker's thread id while it is inside WriteSamples (mutex held), else 0.
-    std::atomic<DWORD> writingThread;
-    // A change reported from inside WriteSamples; guarded by mutex.
-    bool changePending;
+    // A change reported from inside WriteSamples (mutex held) waits for it.
+    VChangeDeferral changes;
 
 private:
     // Callers hold mutex.

@@ -100,9 +100,7 @@ VSharedConfigDevice::VSharedConfigDevice(VKESUDriverService* driverService)
       factory(nullptr),
       deviceHost(nullptr),
       changedIdsSelector(1),
-      definition(g_sharedConfigDefinition),
-      deliveringThread(0),
-      changePending(false) {}
+      definition(g_sharedConfigDefinition) {}
 
 VSharedConfigDevice::~VSharedConfigDevice() = default;
 
@@ -132,10 +130,7 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 
 void VSharedConfigDevice::OnParametersChanged() {
     // This thread holds mutex further up, in OnDataReady.
-    if (deliveringThread == GetCurrentThreadId()) {
-        changePending = true;
-        return;
-    }
+    if (changes.Defer()) return;
     boost::unique_lock<boost::mutex> lock(mutex);
     HandleParameterChanges();
 }
@@ -441,13 +436,11 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
-    deliveringThread = GetCurrentThreadId();
-    for (const boost::shared_ptr<VKESUMirtDevice>& device : devices) device->TransferData(block, deviceCount);
-    deliveringThread = 0;
-    if (changePending) {
-        changePending = false;
-        HandleParameterChanges();
-    }
+    const bool changed = changes.Around([&] {
+        for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
+            device->TransferData(block, deviceCount);
+    });
+    if (changed) HandleParameterChanges();
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {

@@ -20,6 +20,7 @@
 #include "driver/VKESUDriverService.h"
 #include "platform/win/WinApi.h"
 #include "plugin/SampleRates.h"
+#include "plugin/VChangeDeferral.h"
 #include "plugin/VKESUMirtDevice.h"
 #include "plugin/VSharedConfigDefinition.h"
 #include "sdk/IDevice.h"
@@ -121,12 +122,9 @@ public:
     ZentuDigitalDevice::IDeviceHost* deviceHost;
     uint32_t changedIdsSelector;
     VSharedConfigDefinition definition;
-    // The worker's thread id while it hands a block to the devices (mutex
-    // held), else 0: a host that reports a change from inside WriteSamples
-    // would otherwise wait for mutex on the thread that holds it.
-    std::atomic<DWORD> deliveringThread;
-    // A change reported from inside the delivery, handled once it ends.
-    bool changePending;
+    // A change reported from inside a plate's WriteSamples, while the worker
+    // hands a block to the devices (mutex held), waits for the hand-over.
+    VChangeDeferral changes;
 
 private:
     // Callers hold mutex.
