@@ -128,6 +128,7 @@ struct Script {
     // Oldest first. A vector rather than a deque: taking the front moves the
     // few buffers down instead of freeing and allocating nodes.
     std::vector<std::vector<float>> ready;
+    uint64_t droppedBlocks = 0;
     // The block the last transfer handed out; the caller reads it in place
     // until its next transfer call.
     std::vector<float> lent;
@@ -271,6 +272,11 @@ std::array<float, 6> rawLoad(const Script& s, int32_t device) {
 }
 
 bool queueBlock(Script& s, std::vector<float> block) {
+    if (s.ready.size() >= kBlockBufferLimit) {
+        ++s.droppedBlocks;
+        recycle(s, block);
+        return false;
+    }
     s.ready.push_back(std::move(block));
     return PostThreadMessageW(s.receiver, kDataReadyMessage, 0, 0) != FALSE;
 }
@@ -693,6 +699,10 @@ USBAMPSIM_API void ReleaseHeldCall() {
     l.script.callerHeld = false;
     ++l.releases;
     l.changed.notify_all();
+}
+
+USBAMPSIM_API uint64_t DroppedBlocks() {
+    return answer([](const Script& s) { return s.droppedBlocks; });
 }
 
 USBAMPSIM_API void SetBlockSource(BlockSource source) {
