@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -99,16 +100,38 @@ TEST_F(KesuHostTest, HelpListsTheOptionsAndABadOptionEndsWithOneLineAndStatusTwo
                                "--load", "--drive-c", "--csv"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 
-    for (const char* arguments :
-         {"--bogus", "--amplifiers 0", "--amplifiers 9", "--rate x", "--rate 0", "--load 1,2", "--seconds -1",
-          "--sync-mode Sometimes", "--plate :10x20", "--plate A:10", "--amplifiers 1 --plate A --plate B",
-          "stray"}) {
+    for (const char* arguments : {"--bogus", "--amplifiers 0", "--amplifiers 9", "--rate x", "--rate 0",
+                                  "--load 1,2", "--seconds -1", "--sync-mode Sometimes", "--plate :10x20",
+                                  "--plate A:10", "--amplifiers 1 --plate A --plate B", "stray"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(2, RunProgram(arguments, out, err, drive_));
         EXPECT_EQ(1u, LineCount(err)) << err;
         EXPECT_EQ(0u, err.find("kesu-host: ")) << err;
         EXPECT_EQ("", out);
     }
+}
+
+// run.sh builds in its tree but runs kesu-host in the caller's folder. Its
+// copy runs here in a tree of stand-ins: a package step and a cmake that do
+// nothing, and a kesu-host that writes where it runs and its drive C: into
+// the file its --csv names.
+TEST(RunScriptTest, KesuHostRunsInTheCallersFolderWithTheTreesDriveC) {
+    TempFolder tree, caller;
+    std::filesystem::copy_file(KESU_RUN_SCRIPT, tree.Path() / "run.sh");
+    tree.Write("scripts/packages.sh", "kesu_install_packages() { :; }\n");
+    const auto executable = [&](const std::string& file, const std::string& script) {
+        std::filesystem::permissions(tree.Write(file, "#!/bin/sh\n" + script + "\n"),
+                                     std::filesystem::perms::owner_all);
+    };
+    executable("bin/cmake", "exit 0");
+    executable("build/release/host/kesu-host", R"(printf '%s\n' "$PWD" "$KESU_DRIVE_C" >"$2")");
+
+    const std::string command = "cd '" + caller.Path().string() + "' && PATH='" +
+                                (tree.Path() / "bin").string() + ":'\"$PATH\" bash '" +
+                                (tree.Path() / "run.sh").string() + "' --csv out.csv";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    EXPECT_EQ(caller.Path().string() + "\n" + (tree.Path() / "host/drive_c").string() + "\n",
+              Slurp((caller.Path() / "out.csv").string()));
 }
 
 }  // namespace
