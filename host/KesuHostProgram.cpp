@@ -41,8 +41,9 @@ const double kMaxSeconds = 3600.0;
 // The amplifier type scripted; its hardware-trigger level is 1.
 const int32_t kProductType = 300;
 const float kTriggerLevel = 1.0f;
-// Away from 0: the plug-in counts a capture's first block at counter 0 as a
-// wrap of the 24-bit counter.
+// Not 0, as an amplifier's counter seldom is when a capture starts, so that
+// a triggered capture's indices plainly count from its start and not from the
+// counters (a genlock capture numbers by the counters and shows them).
 const uint32_t kCounterStart = 4096;
 const char* const kDefaultPlates[] = {"Sorvik", "TANDEM_TM:70x30"};
 // Not on offer, but the plug-in still understands it as a stored value.
