@@ -413,83 +413,132 @@ bool ApplySettings(DeviceHost& placeholder, const Options& options) {
     return true;
 }
 
-struct PlateSummary {
-    size_t packets = 0;
-    size_t samples = 0;
-    int64_t firstIndex = 0;
-    int64_t lastIndex = 0;
-    int gaps = 0;
-    int repeats = 0;
-    double meanFz = 0.0;
-    double peakFz = 0.0;
-    double meanCx = NAN;
-    double meanCy = NAN;
-};
+// What every plate measured within the capture's window, worked out as the
+// packets arrive, so that a long capture needs no more memory than a short
+// one. The window starts at the first packet any plate writes and holds the
+// samples the capture asks for; packets outside it are left out, so every
+// plate that got every block covers the same packets and indices. Called with
+// the host's mutex held (the packet sink, WaitUntil) or once the module's
+// threads have ended.
+class CaptureTable {
+public:
+    CaptureTable(std::vector<DeviceHost*> plates, int64_t windowSamples, CsvFile& csv)
+        : plates_(std::move(plates)), windowSamples_(windowSamples), csv_(csv), summaries_(plates_.size()) {}
 
-PlateSummary Summarise(const std::vector<Packet>& packets) {
-    PlateSummary summary;
-    summary.packets = packets.size();
-    double sumFz = 0.0, sumCx = 0.0, sumCy = 0.0;
-    size_t loaded = 0;
-    for (size_t p = 0; p < packets.size(); ++p) {
-        const Packet& packet = packets[p];
-        if (p == 0) summary.firstIndex = packet.firstIndex;
-        if (p > 0) {
-            const int64_t expected = packets[p - 1].firstIndex + packets[p - 1].sampleCount;
-            if (packet.firstIndex > expected) ++summary.gaps;
-            if (packet.firstIndex < expected) ++summary.repeats;
-        }
-        summary.lastIndex = packet.firstIndex + packet.sampleCount - 1;
-        for (uint32_t s = 0; s < packet.sampleCount; ++s) {
-            const float* v = &packet.values[9 * s];
-            sumFz += v[2];
-            summary.peakFz = summary.samples == 0 ? v[2] : std::max<double>(summary.peakFz, v[2]);
-            ++summary.samples;
+    void Add(const DeviceHost& plate, int64_t firstIndex, uint32_t sampleCount, const float* values) {
+        const size_t p =
+            static_cast<size_t>(std::find(plates_.begin(), plates_.end(), &plate) - plates_.begin());
+        if (p == plates_.size() || sampleCount == 0) return;
+        if (!started_) windowFirst_ = firstIndex;
+        started_ = true;
+        Summary& s = summaries_[p];
+        const int64_t last = firstIndex + sampleCount - 1;
+        if (last >= WindowLast()) s.reachedEnd = true;
+        if (firstIndex < windowFirst_ || firstIndex > WindowLast()) return;
+
+        if (s.packets == 0) s.firstIndex = firstIndex;
+        if (s.packets > 0 && firstIndex > s.next) ++s.gaps;
+        if (s.packets > 0 && firstIndex < s.next) ++s.repeats;
+        s.next = firstIndex + sampleCount;
+        s.lastIndex = last;
+        ++s.packets;
+        for (uint32_t k = 0; k < sampleCount; ++k) {
+            const float* v = values + 9 * k;
+            s.sumFz += v[2];
+            s.peakFz = s.samples == 0 ? v[2] : std::max<double>(s.peakFz, v[2]);
+            ++s.samples;
             if (v[2] != 0.0f) {
-                sumCx += v[6];
-                sumCy += v[7];
-                ++loaded;
+                s.sumCx += v[6];
+                s.sumCy += v[7];
+                ++s.loaded;
             }
+            if (csv_.IsOpen()) csv_.Write(p + 1, firstIndex + k, v);
         }
     }
-    if (summary.samples > 0) summary.meanFz = sumFz / summary.samples;
-    if (loaded > 0) {
-        summary.meanCx = sumCx / loaded;
-        summary.meanCy = sumCy / loaded;
-    }
-    return summary;
-}
 
-void PrintTable(const std::vector<DeviceHost*>& plates, const std::vector<std::vector<Packet>>& packets,
-                const Options& options, std::ostream& out) {
-    out << format("%-5s %-16s %-34s %7s %8s %11s %11s %4s %7s %9s %9s %-19s %s\n") % "plate" % "definition" %
-               "instance" % "packets" % "samples" % "first index" % "last index" % "gaps" % "repeats" %
-               "mean Fz" % "peak Fz" % "mean CoP x, y" % "load at x, y";
-    for (size_t i = 0; i < plates.size(); ++i) {
-        const PlateSummary s = Summarise(packets[i]);
-        out << format("%-5d %-16s %-34s %7d %8d %11d %11d %4d %7d %9.3f %9.3f %-19s %.4f, %.4f\n") % (i + 1) %
-                   plates[i]->Of().name % plates[i]->InstanceName() % s.packets % s.samples % s.firstIndex %
-                   s.lastIndex % s.gaps % s.repeats % s.meanFz % s.peakFz %
-                   (format("%.4f, %.4f") % s.meanCx % s.meanCy).str() % options.loadX % options.loadY;
+    // Every plate has had a packet that reaches the window's end.
+    bool Complete() const {
+        return std::all_of(summaries_.begin(), summaries_.end(),
+                           [](const Summary& s) { return s.reachedEnd; });
     }
-}
 
-// Replaces what the file held; false, with the reason, when anything was lost.
-bool WriteCsv(CsvFile& csv, const std::vector<std::vector<Packet>>& packets, std::string& why) {
-    csv.Begin();
-    for (size_t plate = 0; plate < packets.size(); ++plate)
-        for (const Packet& packet : packets[plate])
-            for (uint32_t s = 0; s < packet.sampleCount; ++s)
-                csv.Write(plate + 1, packet.firstIndex + s, &packet.values[9 * s]);
-    return csv.Close(why);
-}
+    void Print(const Options& options, std::ostream& out) const {
+        out << format("%-5s %-16s %-34s %7s %8s %11s %11s %4s %7s %9s %9s %-19s %s\n") % "plate" %
+                   "definition" % "instance" % "packets" % "samples" % "first index" % "last index" % "gaps" %
+                   "repeats" % "mean Fz" % "peak Fz" % "mean CoP x, y" % "load at x, y";
+        for (size_t i = 0; i < plates_.size(); ++i) {
+            const Summary& s = summaries_[i];
+            const double meanFz = s.samples > 0 ? s.sumFz / s.samples : 0.0;
+            const double meanCx = s.loaded > 0 ? s.sumCx / s.loaded : NAN;
+            const double meanCy = s.loaded > 0 ? s.sumCy / s.loaded : NAN;
+            out << format("%-5d %-16s %-34s %7d %8d %11d %11d %4d %7d %9.3f %9.3f %-19s %.4f, %.4f\n") %
+                       (i + 1) % plates_[i]->Of().name % plates_[i]->InstanceName() % s.packets % s.samples %
+                       s.firstIndex % s.lastIndex % s.gaps % s.repeats % meanFz % s.peakFz %
+                       (format("%.4f, %.4f") % meanCx % meanCy).str() % options.loadX % options.loadY;
+        }
+        if (!started_) {
+            out << "note: no plate wrote a packet, so the capture has no window\n";
+            return;
+        }
+        for (size_t i = 0; i < plates_.size(); ++i) {
+            const std::string why = Shortfall(summaries_[i]);
+            if (!why.empty())
+                out << format("note: plate %d does not cover the window %d to %d: %s\n") % (i + 1) %
+                           windowFirst_ % WindowLast() % why;
+        }
+    }
+
+private:
+    struct Summary {
+        size_t packets = 0;
+        size_t samples = 0;
+        int64_t firstIndex = 0;
+        int64_t lastIndex = 0;
+        // The index the next packet should start at.
+        int64_t next = 0;
+        int gaps = 0;
+        int repeats = 0;
+        double sumFz = 0.0;
+        double peakFz = 0.0;
+        double sumCx = 0.0;
+        double sumCy = 0.0;
+        size_t loaded = 0;
+        bool reachedEnd = false;
+    };
+
+    int64_t WindowLast() const { return windowFirst_ + windowSamples_ - 1; }
+
+    // Empty when the plate covers the window whole.
+    std::string Shortfall(const Summary& s) const {
+        if (s.packets == 0) return "no packet within it";
+        std::vector<std::string> reasons;
+        if (s.firstIndex > windowFirst_)
+            reasons.push_back(str(format("its first packet began at %d") % s.firstIndex));
+        if (s.gaps > 0) reasons.push_back(str(format("%d gaps, where blocks were lost on the way") % s.gaps));
+        if (s.repeats > 0) reasons.push_back(str(format("%d packets repeated") % s.repeats));
+        if (s.lastIndex < WindowLast())
+            reasons.push_back(str(format("the capture ended at %d") % s.lastIndex));
+        if (reasons.empty() && s.samples != static_cast<size_t>(windowSamples_))
+            reasons.push_back(str(format("its packets hold %d samples, from %d to %d") % s.samples %
+                                  s.firstIndex % s.lastIndex));
+        std::string joined;
+        for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
+        return joined;
+    }
+
+    const std::vector<DeviceHost*> plates_;
+    const int64_t windowSamples_;
+    CsvFile& csv_;
+    std::vector<Summary> summaries_;
+    bool started_ = false;
+    int64_t windowFirst_ = 0;
+};
 
 // One run with the module loaded, initialised and its definitions given:
 // checks the settings against its offer, detects, captures. A refusal is
 // left in `refusal`, for the caller to give once the module is down.
-int Run(const Options& options, ExampleHost& host, PluginModule& module,
-        std::vector<std::vector<Packet>>& packets, std::string& refusal, std::ostream& out,
-        std::ostream& err) {
+int Run(const Options& options, ExampleHost& host, PluginModule& module, CsvFile& csv,
+        std::unique_ptr<CaptureTable>& table, std::string& refusal, std::ostream& out, std::ostream& err) {
     Offer offer;
     if (!ReadOffer(host.Definitions(), offer)) {
         err << "kesu-host: the module offers no common settings\n";
@@ -539,8 +588,20 @@ int Run(const Options& options, ExampleHost& host, PluginModule& module,
     }
 
     // As the host does: the plates first, so that the driver's report of
-    // running, which follows the placeholder's start, comes last.
+    // running, which follows the placeholder's start, comes last. Their
+    // streams are declared before the placeholder's start lets blocks flow.
     for (DeviceHost* plate : plates) plate->Device()->Start(plate->HostDeviceId(), plate);
+    const uint32_t divisor = plates[0]->Stream().rateDivisor;
+    const double rate =
+        divisor == 0 ? std::strtod(options.rate.c_str(), nullptr) : double(ExampleHost::kBaseRate) / divisor;
+    const int64_t packets = static_cast<int64_t>(std::ceil(options.seconds * rate / 16.0));
+    table.reset(new CaptureTable(plates, 16 * packets, csv));
+    if (csv.IsOpen()) csv.Begin();
+    CaptureTable* const capture = table.get();
+    host.SetPacketSink(
+        [capture](const DeviceHost& plate, int64_t firstIndex, uint32_t sampleCount, const float* values) {
+            capture->Add(plate, firstIndex, sampleCount, values);
+        });
     if (!placeholder->Device()->Start(placeholder->HostDeviceId(), placeholder)) {
         err << "kesu-host: the capture could not start\n";
         return kFailed;
@@ -549,23 +610,14 @@ int Run(const Options& options, ExampleHost& host, PluginModule& module,
     placeholder->Device()->SetStartTime(startTime);
     for (DeviceHost* plate : plates) plate->Device()->SetStartTime(startTime);
 
-    const uint32_t divisor = plates[0]->Stream().rateDivisor;
-    const double rate =
-        divisor == 0 ? std::strtod(options.rate.c_str(), nullptr) : double(ExampleHost::kBaseRate) / divisor;
-    const size_t wanted = static_cast<size_t>(std::ceil(options.seconds * rate / 16.0));
     const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::duration<double>(options.seconds * 2.0 + 30.0));
-    const bool complete = host.WaitUntil(
-        [&] {
-            return std::all_of(plates.begin(), plates.end(),
-                               [&](DeviceHost* plate) { return plate->PacketCount() >= wanted; });
-        },
-        timeout);
+    // A file that fails ends the capture: what it was for is lost.
+    const bool complete = host.WaitUntil([&] { return capture->Complete() || csv.Failed(); }, timeout);
     placeholder->Device()->Stop();
     for (DeviceHost* plate : plates) plate->Device()->Stop();
-    for (DeviceHost* plate : plates) packets.push_back(plate->Packets());
     if (!complete) {
-        err << "kesu-host: the capture ended before every plate had " << wanted << " packets\n";
+        err << "kesu-host: the capture ended before every plate had " << packets << " packets\n";
         return kFailed;
     }
     return kDone;
@@ -583,9 +635,9 @@ int Capture(const Options& options, CsvFile& csv, std::ostream& out, std::ostrea
     module.Initialise(&host);
     module.ProvideDeviceDefinitions(&host);
 
-    std::vector<std::vector<Packet>> packets;
+    std::unique_ptr<CaptureTable> table;
     std::string refusal;
-    int status = Run(options, host, module, packets, refusal, out, err);
+    int status = Run(options, host, module, csv, table, refusal, out, err);
     module.Shutdown();
     module.Unload();
     UsbAmpSim::Reset();
@@ -594,12 +646,9 @@ int Capture(const Options& options, CsvFile& csv, std::ostream& out, std::ostrea
         err << "kesu-host: " << refusal << " (--help lists the options)\n";
         return status;
     }
-    if (packets.empty()) return status;
-    std::vector<DeviceHost*> plates = host.Instances();
-    plates.erase(plates.begin());
-    PrintTable(plates, packets, options, out);
+    if (table) table->Print(options, out);
     std::string why;
-    if (csv.IsOpen() && !WriteCsv(csv, packets, why)) {
+    if (csv.IsOpen() && table && !csv.Close(why)) {
         err << "kesu-host: cannot write " << csv.Name() << ": " << why << "\n";
         status = kFailed;
     }

@@ -182,6 +182,9 @@ USBAMPSIM_API void SetCounterStart(uint32_t counter);
 // centre of pressure comes out at (x, y) with the plate origin of that
 // amplifier. Without a load every force and moment is 0.
 USBAMPSIM_API void SetPointLoad(int32_t deviceIndex, float force, float x, float y);
+// A load that changes while the amplifiers run: from the sample whose counter
+// is `counter` (modulo 2^24) on, as if SetPointLoad were called just then.
+USBAMPSIM_API void ChangePointLoadAt(int32_t deviceIndex, uint32_t counter, float force, float x, float y);
 // The trigger value of the amplifier's sample whose counter is `counter`
 // (modulo 2^24); every other sample carries kTriggerIdle.
 USBAMPSIM_API void SetTrigger(int32_t deviceIndex, uint32_t counter, float value);

@@ -1,6 +1,6 @@
-// The program kesu-host: a short capture on the shipped drive C: folder, its
-// help, its refusal of bad settings and of a file it cannot write, and the
-// script that runs it.
+// The program kesu-host: a capture on the shipped drive C: folder checked
+// sample by sample, its help, its refusal of bad settings and of a file it
+// cannot write, and the script that runs it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -42,44 +42,136 @@ size_t LineCount(const std::string& text) {
     return std::count(text.begin(), text.end(), '\n');
 }
 
-TEST_F(KesuHostTest, AShortCaptureShowsTheDefinitionsTheDetectionAndOneRowPerPlate) {
+// A table row: plate, definition, instance, packets, samples, first and last
+// index, gaps, repeats, mean and peak Fz, mean centre of pressure, load point.
+struct Row {
+    std::string definition;
+    size_t packets, samples;
+    int64_t first, last;
+    int gaps, repeats;
+    double meanFz, peakFz, meanCx, meanCy;
+};
+
+std::vector<Row> TableRows(const std::string& out) {
+    const std::regex row(
+        R"(^\d+ +(\S+) +\S+ +(\d+) +(\d+) +(-?\d+) +(-?\d+) +(\d+) +(\d+) +(\S+) +(\S+) +(\S+), (\S+) +\S+, \S+$)");
+    std::vector<Row> rows;
+    std::istringstream lines(out);
+    std::string line;
+    std::smatch m;
+    while (std::getline(lines, line))
+        if (std::regex_match(line, m, row))
+            rows.push_back(Row{m[1], std::stoul(m[2]), std::stoul(m[3]), std::stol(m[4]), std::stol(m[5]),
+                               std::stoi(m[6]), std::stoi(m[7]), std::stod(m[8]), std::stod(m[9]),
+                               std::stod(m[10]), std::stod(m[11])});
+    return rows;
+}
+
+struct CsvSample {
+    int64_t index;
+    float fz, cx, cy;
+};
+
+// The samples of the CSV by plate, in the file's order.
+std::vector<std::vector<CsvSample>> CsvSamples(const std::string& csv, size_t plates) {
+    std::vector<std::vector<CsvSample>> samples(plates);
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ("plate,index,Fx,Fy,Fz,Mx,My,Mz,Cx,Cy,Cz", line);
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+        const size_t plate = cells.size() == 11 ? std::stoul(cells[0]) : 0;
+        if (plate < 1 || plate > plates) {
+            ADD_FAILURE() << line;
+            continue;
+        }
+        samples[plate - 1].push_back(
+            {std::stol(cells[1]), std::stof(cells[4]), std::stof(cells[8]), std::stof(cells[9])});
+    }
+    return samples;
+}
+
+struct PointLoad {
+    float force, x, y;
+};
+
+// Each plate's load changes at a counter within the capture. A genlock
+// capture numbers its samples by the amplifiers' counters, which kesu-host
+// starts at 4096, so the index of every sample tells its load.
+struct LoadScript {
+    PointLoad before;
+    uint32_t change;
+    PointLoad after;
+    const PointLoad& At(int64_t index) const { return index < change ? before : after; }
+};
+
+TEST_F(KesuHostTest, TheTableAndTheCsvFollowALoadThatChangesDuringTheCapture) {
+    const PointLoad given{250.0f, 0.125f, -0.0625f};
+    const LoadScript scripts[] = {{given, 4096 + 53, {900.0f, -0.2f, 0.25f}},
+                                  {given, 4096 + 80, {300.0f, 0.05f, -0.3f}}};
+    // kesu-host scripts the amplifiers afresh before its module's first
+    // pause; every pause puts the changes in again.
+    sleeps_.SetPauseCallback([&](DWORD) {
+        for (int32_t d = 0; d < 2; ++d) {
+            const PointLoad& after = scripts[d].after;
+            UsbAmpSim::ChangePointLoadAt(d, scripts[d].change, after.force, after.x, after.y);
+        }
+    });
     const std::string csv = (drive_.Path() / "samples.csv").string();
     std::string out, err;
     // The simulated library makes blocks on the wall clock: a tenth of a
     // second of real time. The hardware pauses are recorded, not waited out.
-    ASSERT_EQ(0, RunInProcess({"--seconds", "0.1", "--drive-c", KESU_EXAMPLE_DRIVE_C, "--csv", csv.c_str(),
-                               "--load", "250,0.125,-0.0625"},
-                              out, err))
-        << out << err;
-
+    const int status =
+        RunInProcess({"--seconds", "0.1", "--sync-mode", "Genlock", "--drive-c", KESU_EXAMPLE_DRIVE_C,
+                      "--csv", csv.c_str(), "--load", "250,0.125,-0.0625"},
+                     out, err);
+    sleeps_.SetPauseCallback(nullptr);
+    ASSERT_EQ(0, status) << out << err;
     EXPECT_NE(std::string::npos, out.find("Definitions announced: 24")) << out;
     for (const char* custom : {"TANDEM_TM", "WALKWAY_2X", "BELT_UNIT"})
         EXPECT_NE(std::string::npos, out.find(custom)) << custom;
     EXPECT_NE(std::string::npos, out.find("Detected 2 plate devices")) << out;
 
-    // plate, definition, instance, packets, samples, first, last, gaps, repeats,
-    // mean Fz, peak Fz, mean CoP, load position.
-    const std::regex row(
-        R"(^(\d) +(\S+) +.* +(\d+) +(\d+) +(-?\d+) +(-?\d+) +0 +0 +250\.000 +250\.000 +0\.1250, -0\.0625 +0\.1250, -0\.0625$)");
-    std::istringstream lines(out);
-    std::string line;
-    std::vector<std::string> definitions;
-    size_t samples = 0;
-    while (std::getline(lines, line)) {
-        std::smatch match;
-        if (!std::regex_match(line, match, row)) continue;
-        definitions.push_back(match[2]);
-        const size_t packets = std::stoul(match[3]);
-        EXPECT_GE(packets, 7u) << line;
-        EXPECT_EQ(16 * packets, std::stoul(match[4])) << line;
-        EXPECT_EQ(std::stol(match[5]) + 16 * long(packets) - 1, std::stol(match[6])) << line;
-        samples += std::stoul(match[4]);
-    }
-    EXPECT_EQ((std::vector<std::string>{"Sorvik", "TANDEM_TM"}), definitions) << out;
+    const std::vector<Row> rows = TableRows(out);
+    ASSERT_EQ(2u, rows.size()) << out;
+    const std::vector<std::vector<CsvSample>> samples = CsvSamples(Slurp(csv), 2);
+    const char* const definitions[] = {"Sorvik", "TANDEM_TM"};
+    for (size_t p = 0; p < 2; ++p) {
+        SCOPED_TRACE(p + 1);
+        const Row& row = rows[p];
+        EXPECT_EQ(definitions[p], row.definition);
+        // 0.1 s at 1000 Hz in packets of 16, over the same window on every plate.
+        EXPECT_EQ(7u, row.packets);
+        EXPECT_EQ(112u, row.samples);
+        EXPECT_EQ(rows[0].first, row.first);
+        EXPECT_EQ(row.first + 111, row.last);
+        EXPECT_EQ(0, row.gaps + row.repeats);
+        ASSERT_LT(row.first, scripts[p].change) << "the change came before the capture";
+        ASSERT_GE(row.last, scripts[p].change) << "the change came after the capture";
 
-    const std::string written = Slurp(csv);
-    EXPECT_EQ(1 + samples, LineCount(written));
-    EXPECT_EQ(0u, written.find("plate,index,Fx,Fy,Fz,Mx,My,Mz,Cx,Cy,Cz\n"));
+        ASSERT_EQ(row.samples, samples[p].size());
+        double sumFz = 0.0, peakFz = 0.0, sumCx = 0.0, sumCy = 0.0;
+        for (size_t k = 0; k < samples[p].size(); ++k) {
+            const CsvSample& sample = samples[p][k];
+            ASSERT_EQ(row.first + int64_t(k), sample.index);
+            const PointLoad& load = scripts[p].At(sample.index);
+            EXPECT_EQ(load.force, sample.fz) << sample.index;
+            EXPECT_NEAR(load.x, sample.cx, 1e-6) << sample.index;
+            EXPECT_NEAR(load.y, sample.cy, 1e-6) << sample.index;
+            sumFz += load.force;
+            peakFz = std::max<double>(peakFz, load.force);
+            sumCx += load.x;
+            sumCy += load.y;
+        }
+        const double n = static_cast<double>(samples[p].size());
+        EXPECT_NEAR(sumFz / n, row.meanFz, 0.0005);
+        EXPECT_NEAR(peakFz, row.peakFz, 0.0005);
+        EXPECT_NEAR(sumCx / n, row.meanCx, 0.00005);
+        EXPECT_NEAR(sumCy / n, row.meanCy, 0.00005);
+    }
 }
 
 TEST_F(KesuHostTest, EachBadSettingIsRefusedInOneLineBeforeTheCaptureStarts) {
