@@ -357,7 +357,9 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
 
     for (const VKESUDriverService::VDeviceInfo& original : records) {
         const VKESUDriverService::VDeviceInfo record = original;
-        if (ApplyDeviceType(static_cast<uint32_t>(record.productType)) < 0) {
+        // Type 0 would start the list afresh in mid-detection; a library
+        // answers it for a type it could not read, which is no supported one.
+        if (record.productType == 0 || ApplyDeviceType(static_cast<uint32_t>(record.productType)) < 0) {
             Log(host, str(format("Detected unsupported device type %d, skipping...)") % record.productType),
                 LogLevel::kWarning);
             continue;

@@ -36,13 +36,25 @@ TEST_F(PlaceholderTest, DetectionNarrowsRatesAndListsTriggerLevelsByType) {
         {{300}, std::vector<uint32_t>(all.begin() + 3, all.end()), {1}},
         {{300, 400}, kType400Rates, {1, 0}},
         {{400, 200, 100}, kType400Rates, {0, 1}},
+        // A type the library could not read is unsupported, not a fresh start.
+        {{300, 0, 100}, std::vector<uint32_t>(all.begin() + 3, all.end()), {1, 1}},
     };
     Connect({});
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.types));
         std::vector<UsbAmpSim::Amplifier> amplifiers;
         for (int32_t type : c.types) amplifiers.push_back(Amp(type, static_cast<int>(amplifiers.size())));
+        host.ClearCalls();
         Rescan(amplifiers);
+        std::vector<std::string> skipped, expected;
+        for (const std::string& line : Log())
+            if (line.find("unsupported") != std::string::npos) skipped.push_back(line);
+        for (int32_t type : c.types)
+            if (type != 100 && type != 300 && type != 400)
+                expected.push_back("2 Detected unsupported device type " + std::to_string(type) +
+                                   ", skipping...)");
+        EXPECT_EQ(skipped, expected);
+        EXPECT_EQ(Devices().size(), c.levels.size());
         boost::unique_lock<boost::mutex> lock(placeholder->mutex);
         EXPECT_THAT(std::vector<uint32_t>(placeholder->rates, placeholder->rates + placeholder->rateCount),
                     ElementsAreArray(c.rates));
