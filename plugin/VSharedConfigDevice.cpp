@@ -31,6 +31,9 @@ const uint32_t kFloatsPerGroup = 8;
 const uint32_t kTriggerFloat = 7;
 // The amplifiers count samples in 24 bits.
 const float kCounterLimit = 16777216.0f;
+// The largest number of samples between the host's start and a block that a
+// software-triggered capture is aligned on: 2^53.
+const double kMaxStartCount = 9007199254740992.0;
 
 // Rates each amplifier type cannot run at, descending, ended by 0.
 const uint32_t kType100Excluded[] = {0};
@@ -471,11 +474,12 @@ bool VSharedConfigDevice::CountFromStartTime(const float* block, int64_t& startC
     if (!startTimeKnown || !host || !IsCounter(block[0])) return false;
     const double elapsed = host->GetTime() - startTime;
     const double count = static_cast<double>(sampleRate) * elapsed;
-    // A clock that answers nonsense gives no alignment rather than a wild one.
-    const double int64Limit = 9223372036854775808.0;
-    if (!std::isfinite(count) || count < -int64Limit || count >= int64Limit) return false;
-    return !__builtin_sub_overflow(static_cast<int64_t>(block[0]), static_cast<int64_t>(count),
-                                   &startCounter);
+    // A clock that answers nonsense gives no alignment rather than a wild
+    // one. A count up to 2^53 is exact in a double, and every index of a capture
+    // (counters below 2^24 plus a wrap offset) stays far inside 64 bits.
+    if (!std::isfinite(count) || std::fabs(count) > kMaxStartCount) return false;
+    startCounter = static_cast<int64_t>(block[0]) - static_cast<int64_t>(count);
+    return true;
 }
 
 }  // namespace KESU
