@@ -132,23 +132,19 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
-    // This thread holds mutex further up, in OnDataReady.
-    if (changes.Defer()) return;
+    // A thread inside a plate's write holds mutex further up, in OnDataReady.
+    if (changes.Defer([this] { return ChangedIds(); })) return;
     boost::unique_lock<boost::mutex> lock(mutex);
-    HandleParameterChanges();
+    ApplyParameterChanges(ChangedIds());
 }
 
-void VSharedConfigDevice::HandleParameterChanges() {
+std::vector<uint64_t> VSharedConfigDevice::ChangedIds() {
+    if (!deviceHost) return {};
+    return ChangedParameterIds(*deviceHost, &changedIdsSelector);
+}
+
+void VSharedConfigDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {
     using namespace boost::placeholders;
-    if (!deviceHost) return;
-
-    const uint32_t count = deviceHost->GetChangedParameterCount();
-    std::vector<uint64_t> ids(count, 0);
-    uint32_t written = 0;
-    deviceHost->GetChangedParameterIds(&changedIdsSelector, ids.data(), &written);
-    // Entries past the buffer were never written, whatever the host claims.
-    ids.resize(std::min(written, count));
-
     for (uint64_t id : ids) {
         if (id == definition.sampleRate.id) {
             driver->Stop();
@@ -441,11 +437,12 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
-    const bool changed = changes.Around([&] {
-        for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
-            device->TransferData(block, deviceCount);
-    });
-    if (changed) HandleParameterChanges();
+    changes.Around(
+        [&] {
+            for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
+                device->TransferData(block, deviceCount);
+        },
+        [this](const std::vector<uint64_t>& ids) { ApplyParameterChanges(ids); });
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,10 +30,11 @@ using ZentuDigitalDevice::IDevice;
 using ZentuDigitalDevice::IParameterValue;
 using ZentuDigitalDevice::ResultPtr;
 
-// The placeholder's side of the host, forwarding to a FakeDeviceHost. Like a
+// A device's side of the host, forwarding to a FakeDeviceHost. Like a
 // host that redraws at once, it asks for the status inside every
 // NotifyStatusChanged (where the device holds its mutex); it can also answer a
-// changed-id count that does not fit the ids it writes.
+// changed-id count that does not fit the ids it writes, and run a step of
+// the test inside a write.
 class AskingDeviceHost final : public ZentuDigitalDevice::IDeviceHost {
 public:
     AskingDeviceHost(FakeDeviceHost& inner, IDevice& device) : inner(inner), device_(device) {}
@@ -50,7 +52,11 @@ public:
     }
     ResultPtr WriteSamples(uint32_t id, int64_t first, uint32_t samples, const uint32_t* outputIds,
                            uint32_t outputs, const float* values, uint32_t count) override {
-        return inner.WriteSamples(id, first, samples, outputIds, outputs, values, count);
+        ResultPtr result = inner.WriteSamples(id, first, samples, outputIds, outputs, values, count);
+        std::function<void()> step;
+        step.swap(inside);
+        if (step) step();
+        return result;
     }
     void NotifyStatusChanged() override {
         uint32_t state = 9;
@@ -71,6 +77,7 @@ public:
     FakeDeviceHost& inner;
     std::atomic<uint32_t> extraRoom{0};     // added to the count the host answers
     std::atomic<uint32_t> extraClaimed{0};  // added to the count of ids it says it wrote
+    std::function<void()> inside;           // run once inside the next WriteSamples; set while idle
 
 private:
     IDevice& device_;
