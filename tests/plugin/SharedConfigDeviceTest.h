@@ -20,6 +20,7 @@
 #include "plugin/ModuleStatics.h"
 #include "plugin/VSharedConfigDevice.h"
 #include "tests/support/FakeHost.h"
+#include "tests/support/SettleWorker.h"
 #include "tests/support/Signal.h"
 #include "tests/support/SleepRecorder.h"
 
@@ -197,14 +198,7 @@ protected:
     // data message posted before this call, and the commands those queued.
     bool Drain() {
         // Twice: detection handling queues the rate and the mode behind the first.
-        for (int pass = 0; pass < 2; ++pass) {
-            auto settler = std::make_shared<Settler>(*service);
-            service->Enqueue(boost::bind(&Settler::Run, settler));
-            if (settler->done.Wait()) continue;
-            settler->abandoned = true;
-            return false;
-        }
-        return true;
+        return SettleWorker(*service) && SettleWorker(*service);
     }
     // The host starts every amplifier device and then the placeholder; waits
     // until the library streams.
@@ -265,25 +259,6 @@ protected:
     std::unique_ptr<AskingDeviceHost> placeholderHost;
     std::unique_ptr<KESU::VSharedConfigDevice> placeholder;
     std::unique_ptr<KESU::VKESUDriverService> service;
-
-private:
-    // Runs on the worker; while a data message still waits in the worker's
-    // own queue it queues itself again behind it.
-    struct Settler : std::enable_shared_from_this<Settler> {
-        explicit Settler(KESU::VKESUDriverService& s) : service(s) {}
-        void Run() {
-            MSG msg;
-            if (abandoned) return;
-            if (PeekMessageW(&msg, nullptr, KESU::VKESUDriverService::WM_DATA_READY,
-                             KESU::VKESUDriverService::WM_DATA_READY, PM_NOREMOVE))
-                service.Enqueue(boost::bind(&Settler::Run, shared_from_this()));
-            else
-                done.Raise();
-        }
-        KESU::VKESUDriverService& service;
-        Signal done;
-        std::atomic<bool> abandoned{false};
-    };
 };
 
 }  // namespace KESUTest
