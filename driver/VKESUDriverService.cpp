@@ -120,7 +120,8 @@ const char* SetupCheckMessage(int code) {
 }  // namespace
 
 VKESUDriverService::VKESUDriverService()
-    : startBarrier(2),
+    : waitingCommands(0),
+      startBarrier(2),
       workerThreadId(0),
       running(false),
       dllInitialised(false),
@@ -178,10 +179,23 @@ void VKESUDriverService::ThreadProc() {
 }
 
 void VKESUDriverService::DrainDataBlocks() {
+    // The library posts one data message per block, so in a flood the
+    // messages of waiting commands sit behind thousands of data messages:
+    // commands get their turn here instead, between blocks.
     float* block = nullptr;
+    int untilTurn = kBlocksPerTurn;
     while (fmDLLTransferFloatData(&block)) {
         if (dataCallback) dataCallback(block);
+        if (--untilTurn > 0) continue;
+        untilTurn = kBlocksPerTurn;
+        TakeTurn();
     }
+    // A command whose own message a full queue refused still gets its turn.
+    TakeTurn();
+}
+
+void VKESUDriverService::TakeTurn() {
+    if (waitingCommands > 0) RunNextCommand();
 }
 
 void VKESUDriverService::RunNextCommand() {
@@ -191,6 +205,7 @@ void VKESUDriverService::RunNextCommand() {
         if (commandQueue.empty()) return;
         command = commandQueue.front();
         commandQueue.pop_front();
+        waitingCommands = commandQueue.size();
         PostThreadMessageW(workerThreadId, WM_DRIVER_COMMAND, 0, 0);
     }
     command();
@@ -203,6 +218,7 @@ void VKESUDriverService::Enqueue(boost::function<void()> command) {
 
 void VKESUDriverService::EnqueueLocked(const boost::function<void()>& command) {
     commandQueue.push_back(command);
+    waitingCommands = commandQueue.size();
     PostThreadMessageW(workerThreadId, WM_DRIVER_COMMAND, 0, 0);
 }
 

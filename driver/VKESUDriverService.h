@@ -53,6 +53,11 @@ public:
     static constexpr UINT WM_DRIVER_COMMAND = WM_USER + 110;
     static constexpr UINT WM_DRIVER_QUIT = WM_USER + 111;
 
+    // The most blocks the worker passes to the data callback in a row while a
+    // command waits: a library that always has a block ready must not keep it
+    // waiting longer the longer it floods.
+    static constexpr int kBlocksPerTurn = 4;
+
     // Host thread. Returns once the worker is ready to take commands.
     VKESUDriverService();
     // Host thread. Ends the worker (queued commands run first), then stops and
@@ -99,10 +104,16 @@ private:
         std::string trace;
     };
 
-    // Worker thread: the message loop and its two kinds of work.
+    // Worker thread: the message loop and its two kinds of work. A drain
+    // gives a waiting command its turn after every kBlocksPerTurn blocks and
+    // once it ends.
     void ThreadProc();
     void DrainDataBlocks();
+    // Worker thread; takes queueMutex while it takes the command.
     void RunNextCommand();
+    // Worker thread, between blocks and after a drain: runs the next command
+    // if one waits. Takes no lock when none waits.
+    void TakeTurn();
     // Any thread, queueMutex held by the caller.
     void EnqueueLocked(const boost::function<void()>& command);
     // Worker thread, stateMutex held by the caller (detection).
@@ -133,6 +144,9 @@ private:
     mutable boost::mutex stateMutex;
     std::deque<boost::function<void()>> commandQueue;
     boost::mutex queueMutex;
+    // The size of commandQueue, written under queueMutex wherever it changes,
+    // so that the data path looks for a waiting command without a lock.
+    std::atomic<size_t> waitingCommands;
     StateCallback stateCallback;
     // Read by the worker without a lock: it is set once, before the first
     // detection can switch data messages on, and never replaced.

@@ -209,6 +209,27 @@ TEST_F(WorkerTest, CommandsQueuedBeforeTheDestructorAllRunInOrderFirst) {
     EXPECT_THAT(threads, ElementsAre(worker, worker, worker));
 }
 
+// A full queue refuses posts, so a command's own message may be lost: the
+// next data message still gives it its turn.
+TEST_F(WorkerTest, ACommandWhoseMessageWasLostRunsAfterTheNextDataMessage) {
+    WatchData();
+    StartStreaming();
+    Gate& gate = NewGate();
+    service->Enqueue(gate.Command([] {
+        MSG msg;
+        while (
+            PeekMessageW(&msg, nullptr, Service::WM_DRIVER_COMMAND, Service::WM_DRIVER_COMMAND, PM_REMOVE)) {
+        }
+    }));
+    ASSERT_TRUE(gate.WaitUntilArrived());
+    service->Enqueue([this] { events.Add("command"); });
+    gate.Open();
+    HandOver(1.0f);
+
+    ASSERT_TRUE(events.WaitForCount(2));
+    EXPECT_THAT(events.All(), ElementsAre("data", "command"));
+}
+
 // A message that means nothing to the worker, so a post that arrives changes nothing.
 constexpr UINT kMeaningless = WM_USER + 108;
 
