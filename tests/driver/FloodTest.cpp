@@ -1,9 +1,10 @@
-// A library that always has a block ready: commands still get their turn
-// within a few blocks however long the flood has lasted, and every block
-// still arrives once, in order.
+// A library that always has a block ready: commands and the quit still get
+// their turn within a few blocks however long the flood has lasted, and every
+// block still arrives once, in order.
 #include <chrono>
 #include <list>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "tests/driver/DriverTest.h"
@@ -30,9 +31,11 @@ constexpr size_t kBound = Service::kBlocksPerTurn;
 class FloodTest : public DriverTest {
 protected:
     // A point of the flood where the worker waits inside a write until the
-    // host has asked for something.
+    // host has asked for something: until `asked` is raised, or until the
+    // quit message is queued (the destructor asks for the quit before).
     struct Request {
         std::chrono::nanoseconds at;
+        bool quit;
         Signal reached;
         Signal asked;
         size_t block = 0;  // the blocks written, this one included
@@ -63,9 +66,10 @@ protected:
         DriverTest::TearDown();
     }
 
-    Request& RequestAt(std::chrono::nanoseconds at) {
+    Request& RequestAt(std::chrono::nanoseconds at, bool quit = false) {
         Request& request = requests_.emplace_back();
         request.at = at;
+        request.quit = quit;
         return request;
     }
 
@@ -83,11 +87,23 @@ protected:
             if (request.block != 0 || clock_->Now() < request.at) continue;
             request.block = counters_.size();
             request.reached.Raise();
-            request.asked.Wait();
+            if (request.quit)
+                WaitForQuitMessage();
+            else
+                request.asked.Wait();
         }
     }
 
-    // For the test's thread once the flood and every command have ended.
+    static void WaitForQuitMessage() {
+        MSG msg;
+        const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
+        while (!PeekMessageW(&msg, nullptr, Service::WM_DRIVER_QUIT, Service::WM_DRIVER_QUIT, PM_NOREMOVE) &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::yield();
+    }
+
+    // For the test's thread once the worker has ended, or once the flood
+    // and every command have.
     const std::vector<float>& Counters() const { return counters_; }
     const std::vector<size_t>& CommandsAt() const { return commandsAt_; }
 
@@ -130,6 +146,15 @@ TEST_F(FloodTest, ARateAskedForAfterOneAndAfterTenSecondsReachesTheLibraryWithin
     // none skipped, none out of order.
     for (size_t i = 0; i < Counters().size(); ++i)
         ASSERT_EQ(Counters()[i], 16.0f * static_cast<float>(i)) << "block " << i;
+}
+
+TEST_F(FloodTest, ShutdownAskedForMidFloodEndsTheWorkerWithinTheSameFewBlocks) {
+    Request& request = RequestAt(5s, true);
+    StartFlood();
+    ASSERT_TRUE(request.reached.Wait());
+    service.reset();
+
+    EXPECT_LE(request.WrittenSince(Counters().size()), kBound);
 }
 
 }  // namespace
