@@ -32,7 +32,8 @@ class FloodTest : public DriverTest {
 protected:
     // A point of the flood where the worker waits inside a write until the
     // host has asked for something: until `asked` is raised, or until the
-    // quit message is queued (the destructor asks for the quit before).
+    // quit message is queued (the destructor asks for the quit before it
+    // posts that).
     struct Request {
         std::chrono::nanoseconds at;
         bool quit;
@@ -102,18 +103,16 @@ protected:
             std::this_thread::yield();
     }
 
-    // For the test's thread once the worker has ended, or once the flood
-    // and every command have.
-    const std::vector<float>& Counters() const { return counters_; }
-    const std::vector<size_t>& CommandsAt() const { return commandsAt_; }
+    // Written by the worker, read by the test once the worker has ended, or
+    // once the flood and every command have: the first counter of each block
+    // written, and the blocks written when each command came to its library
+    // call.
+    std::vector<float> counters_;
+    std::vector<size_t> commandsAt_;
 
 private:
     std::shared_ptr<UsbAmpSim::ManualClock> clock_ = std::make_shared<UsbAmpSim::ManualClock>();
     std::list<Request> requests_;
-    // Worker only: the first counter of each block written, and the blocks
-    // written when each command came to its library call.
-    std::vector<float> counters_;
-    std::vector<size_t> commandsAt_;
 };
 
 TEST_F(FloodTest, ARateAskedForAfterOneAndAfterTenSecondsReachesTheLibraryWithinTheSameFewBlocks) {
@@ -135,17 +134,17 @@ TEST_F(FloodTest, ARateAskedForAfterOneAndAfterTenSecondsReachesTheLibraryWithin
 
     EXPECT_THAT(DescribedCalls(),
                 ElementsAre("fmBroadcastAcquisitionRate(1800)", "fmBroadcastAcquisitionRate(2000)"));
-    ASSERT_EQ(CommandsAt().size(), 2u);
+    ASSERT_EQ(commandsAt_.size(), 2u);
     for (int i = 0; i < 2; ++i)
-        EXPECT_LE(requests[i]->WrittenSince(CommandsAt()[i]), kBound)
+        EXPECT_LE(requests[i]->WrittenSince(commandsAt_[i]), kBound)
             << "asked for at " << asked[i].at.count() << " s";
-    // The flood was real: what was written after the last request had been
-    // made before it, hundreds of blocks.
-    EXPECT_GT(Counters().size() - requests[1]->block, 100 * kBound);
+    // The flood was real: the host took no more time after the last request,
+    // so the hundreds of blocks written after it were all ready when it came.
+    EXPECT_GT(counters_.size() - requests[1]->block, 100 * kBound);
     // Each block's first counter is 16 on from the one before: none twice,
     // none skipped, none out of order.
-    for (size_t i = 0; i < Counters().size(); ++i)
-        ASSERT_EQ(Counters()[i], 16.0f * static_cast<float>(i)) << "block " << i;
+    for (size_t i = 0; i < counters_.size(); ++i)
+        ASSERT_EQ(counters_[i], 16.0f * static_cast<float>(i)) << "block " << i;
 }
 
 TEST_F(FloodTest, ShutdownAskedForMidFloodEndsTheWorkerWithinTheSameFewBlocks) {
@@ -154,7 +153,7 @@ TEST_F(FloodTest, ShutdownAskedForMidFloodEndsTheWorkerWithinTheSameFewBlocks) {
     ASSERT_TRUE(request.reached.Wait());
     service.reset();
 
-    EXPECT_LE(request.WrittenSince(Counters().size()), kBound);
+    EXPECT_LE(request.WrittenSince(counters_.size()), kBound);
 }
 
 }  // namespace
