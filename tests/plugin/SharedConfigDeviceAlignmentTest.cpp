@@ -67,6 +67,31 @@ TEST_F(PlaceholderTest, SoftwareTriggerCountsBackFromTheHostClock) {
     }
 }
 
+TEST_F(PlaceholderTest, EachCaptureAlignsOnItsOwnStartAndReportsItsOwnStatus) {
+    Connect({Amp(300, 0)});
+    for (int capture = 0; capture < 2; ++capture) {
+        SCOPED_TRACE(capture);
+        host.ClearCalls();
+        const size_t reported = placeholderHost->Statuses().size();
+        ASSERT_TRUE(StartCapture());
+        // As state * 10 + flag: the stop queued ahead of the start leaves it
+        // starting, then it runs; the flag is down from the start on.
+        const std::vector<uint32_t> statuses = placeholderHost->Statuses();
+        EXPECT_THAT(std::vector<uint32_t>(statuses.begin() + reported, statuses.end()), ElementsAre(0, 10));
+        // Before this capture's start time: dropped, whatever the last capture knew.
+        Feed(Block(1, 5000));
+        placeholder->SetStartTime(10.0 * capture);
+        host.SetTime(10.0 * capture + 0.5);
+        Feed(Block(1, 6000));
+        EXPECT_THAT(FirstIndices("AS0PS0"), ElementsAre(500));
+        placeholder->Stop();
+        uint32_t state = 9;
+        uint8_t flag = 9;
+        placeholder->GetStatus(&state, &flag);
+        EXPECT_EQ(state * 10 + flag, 20u);
+    }
+}
+
 TEST_F(PlaceholderTest, HardwareTriggerStartsAtTheLastAmplifiersTrigger) {
     struct Trigger {
         uint32_t sample, group;

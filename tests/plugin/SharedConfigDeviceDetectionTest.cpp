@@ -68,7 +68,8 @@ TEST_F(PlaceholderTest, SampleRateSnapsToTheNearerSupportedRateATieToTheLower) {
     struct Case {
         uint32_t requested, rate;
     };
-    for (const Case& c : {Case{900, 1000}, Case{800, 600}, Case{5, 10}, Case{2000, 2000}, Case{10, 10}}) {
+    for (const Case& c :
+         {Case{900, 1000}, Case{800, 600}, Case{5, 10}, Case{2000, 2000}, Case{10, 10}, Case{0, 10}}) {
         SCOPED_TRACE(c.requested);
         host.ClearCalls();
         UsbAmpSim::ClearCalls();
@@ -100,6 +101,17 @@ TEST_F(PlaceholderTest, DetectionReusesDevicesByIdentityRetiresTheOthersAndLogsI
     EXPECT_EQ(first[0]->deviceIndex, 1u);
     EXPECT_TRUE(HostSaysConnected(host, "AS0PS0"));
     EXPECT_EQ(host.CallsOf("InstantiateDevice").size(), 3u) << "the placeholder and two amplifiers";
+
+    // Another plate on amplifier 1: a device of its own, not the old plate's.
+    std::vector<UsbAmpSim::Amplifier> moved = {Amp(300, 1), Amp(300, 0)};
+    moved[0].platformSerial = "PS9";
+    Rescan(moved);
+    const Device plate = Devices().at(0);
+    EXPECT_NE(plate, first[1]);
+    EXPECT_EQ(plate->platformSerialNumber, "PS9");
+    EXPECT_EQ(plate->name, "AS1PS9");
+    Rescan({Amp(300, 1), Amp(300, 0)});
+    EXPECT_THAT(Devices(), ElementsAre(first[1], first[0]));
 
     for (bool timedOut : {false, true}) {
         host.ClearCalls();
