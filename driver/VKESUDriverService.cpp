@@ -120,7 +120,10 @@ const char* SetupCheckMessage(int code) {
 }  // namespace
 
 VKESUDriverService::VKESUDriverService()
-    : startBarrier(2),
+    : waitingCommands(0),
+      quitAsked(false),
+      commandsBeforeQuit(0),
+      startBarrier(2),
       workerThreadId(0),
       running(false),
       dllInitialised(false),
@@ -132,6 +135,13 @@ VKESUDriverService::VKESUDriverService()
 }
 
 VKESUDriverService::~VKESUDriverService() {
+    {
+        boost::unique_lock<boost::mutex> lock(queueMutex);
+        commandsBeforeQuit = commandQueue.size();
+        quitAsked = true;
+    }
+    // Only wakes an idle worker: a post refused by a full queue leaves
+    // messages enough to wake it.
     PostThreadMessageW(workerThreadId, WM_DRIVER_QUIT, 0, 0);
     workerThread->join();
     workerThread.reset();
@@ -162,10 +172,10 @@ void VKESUDriverService::ThreadProc() {
     workerThreadId = GetCurrentThreadId();
     startBarrier.wait();
 
-    while (GetMessageW(&msg, nullptr, 0, 0)) {
+    // The worker lives in the host's process: an exception from a command or
+    // a callback must end neither the worker nor the process.
+    while (!quitAsked && GetMessageW(&msg, nullptr, 0, 0)) {
         if (msg.message == WM_DRIVER_QUIT) break;
-        // The worker lives in the host's process: an exception from a command
-        // or a callback must end neither the worker nor the process.
         try {
             if (msg.message == WM_DATA_READY)
                 DrainDataBlocks();
@@ -175,25 +185,56 @@ void VKESUDriverService::ThreadProc() {
             LogCaughtException("KESU driver worker");
         }
     }
+    if (!quitAsked) return;
+    // The commands queued before the quit, without draining more: their
+    // messages may lie behind it, or a full queue may have refused them.
+    for (bool ran = true; ran;) {
+        try {
+            ran = RunNextCommand();
+        } catch (...) {
+            LogCaughtException("KESU driver worker");
+        }
+    }
 }
 
 void VKESUDriverService::DrainDataBlocks() {
+    // The library posts one data message per block, so in a flood the
+    // messages of waiting commands sit behind thousands of data messages:
+    // commands get their turn here instead, between blocks.
     float* block = nullptr;
+    int untilTurn = kBlocksPerTurn;
     while (fmDLLTransferFloatData(&block)) {
         if (dataCallback) dataCallback(block);
+        if (--untilTurn > 0) continue;
+        untilTurn = kBlocksPerTurn;
+        if (!TakeTurn()) return;
     }
+    // A command whose own message a full queue refused still gets its turn.
+    TakeTurn();
 }
 
-void VKESUDriverService::RunNextCommand() {
+bool VKESUDriverService::TakeTurn() {
+    if (quitAsked) return false;
+    if (waitingCommands > 0) RunNextCommand();
+    return true;
+}
+
+bool VKESUDriverService::RunNextCommand() {
     boost::function<void()> command;
     {
         boost::unique_lock<boost::mutex> lock(queueMutex);
-        if (commandQueue.empty()) return;
+        if (commandQueue.empty()) return false;
+        if (quitAsked) {
+            if (commandsBeforeQuit == 0) return false;
+            --commandsBeforeQuit;
+        }
         command = commandQueue.front();
         commandQueue.pop_front();
+        waitingCommands = commandQueue.size();
         PostThreadMessageW(workerThreadId, WM_DRIVER_COMMAND, 0, 0);
     }
     command();
+    return true;
 }
 
 void VKESUDriverService::Enqueue(boost::function<void()> command) {
@@ -203,6 +244,7 @@ void VKESUDriverService::Enqueue(boost::function<void()> command) {
 
 void VKESUDriverService::EnqueueLocked(const boost::function<void()>& command) {
     commandQueue.push_back(command);
+    waitingCommands = commandQueue.size();
     PostThreadMessageW(workerThreadId, WM_DRIVER_COMMAND, 0, 0);
 }
 

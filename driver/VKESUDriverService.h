@@ -53,10 +53,17 @@ public:
     static constexpr UINT WM_DRIVER_COMMAND = WM_USER + 110;
     static constexpr UINT WM_DRIVER_QUIT = WM_USER + 111;
 
+    // The most blocks the worker passes to the data callback in a row while a
+    // command or the quit waits: a library that always has a block ready must
+    // not keep either waiting longer the longer it floods.
+    static constexpr int kBlocksPerTurn = 4;
+
     // Host thread. Returns once the worker is ready to take commands.
     VKESUDriverService();
-    // Host thread. Ends the worker (queued commands run first), then stops and
-    // shuts down the library if a start-up succeeded. Lets no exception out.
+    // Host thread; takes queueMutex to ask for the quit. Ends the worker: the
+    // commands queued by then still run, in order, but no more blocks are
+    // drained and no command those queue runs. Then stops and shuts down the
+    // library if a start-up succeeded. Lets no exception out.
     virtual ~VKESUDriverService();
 
     VKESUDriverService(const VKESUDriverService&) = delete;
@@ -99,10 +106,19 @@ private:
         std::string trace;
     };
 
-    // Worker thread: the message loop and its two kinds of work.
+    // Worker thread: the message loop and its two kinds of work. A drain
+    // gives a waiting command its turn after every kBlocksPerTurn blocks and
+    // once it ends, and stops once the quit is asked.
     void ThreadProc();
     void DrainDataBlocks();
-    void RunNextCommand();
+    // Worker thread; takes queueMutex while it takes the command. False when
+    // nothing ran: the queue was empty, or the quit was asked and only
+    // commands queued after it wait.
+    bool RunNextCommand();
+    // Worker thread, between blocks and after a drain: false once the quit is
+    // asked, else runs the next command if one waits. Takes no lock when none
+    // waits.
+    bool TakeTurn();
     // Any thread, queueMutex held by the caller.
     void EnqueueLocked(const boost::function<void()>& command);
     // Worker thread, stateMutex held by the caller (detection).
@@ -133,6 +149,16 @@ private:
     mutable boost::mutex stateMutex;
     std::deque<boost::function<void()>> commandQueue;
     boost::mutex queueMutex;
+    // The size of commandQueue, written under queueMutex wherever it changes,
+    // so that the data path looks for a waiting command without a lock.
+    std::atomic<size_t> waitingCommands;
+    // Set by the destructor under queueMutex, together with commandsBeforeQuit;
+    // read by the worker without a lock between messages and blocks. It does
+    // not rely on the quit message, which a full queue may refuse.
+    std::atomic<bool> quitAsked;
+    // Once the quit is asked, the commands still owed a run: those queued
+    // before it. Guarded by queueMutex.
+    size_t commandsBeforeQuit;
     StateCallback stateCallback;
     // Read by the worker without a lock: it is set once, before the first
     // detection can switch data messages on, and never replaced.

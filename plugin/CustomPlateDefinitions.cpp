@@ -1,6 +1,8 @@
 #include "plugin/CustomPlateDefinitions.h"
 
 #include <algorithm>
+#include <boost/format.hpp>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "config/AmbulorRead.h"
 #include "config/CComboRead.h"
 #include "config/TreadmillSupportRead.h"
+#include "driver/DriverValues.h"
 #include "plugin/ModuleStatics.h"
 
 namespace KESU {
@@ -29,6 +32,11 @@ struct CustomPlateEntry {
 double Metres(float scale, float size) {
     const float metres = scale * size;
     return static_cast<double>(metres);
+}
+
+// No host can place a plate whose size is not a length.
+bool IsPlateSize(double metres) {
+    return std::isfinite(metres) && metres > 0.0;
 }
 
 void TakeTreadmill(CString& errors, std::vector<CustomPlateEntry>& entries) {
@@ -90,6 +98,20 @@ void BuildCustomPlateDefinitions() {
     TakeTreadmill(errors, entries);
     TakeCombinedPlatforms(errors, entries);
     TakeTreadmillUnits(errors, entries);
+
+    // The rest of a file still counts when one of its plates has no usable size.
+    std::vector<CustomPlateEntry> usable;
+    for (const CustomPlateEntry& entry : entries) {
+        if (IsPlateSize(entry.sizeX) && IsPlateSize(entry.sizeY)) {
+            usable.push_back(entry);
+        } else if (g_host) {
+            const std::string text = boost::str(
+                boost::format("Configured plate %s left out: its size %g x %g m is not a length above 0") %
+                entry.name % entry.sizeX % entry.sizeY);
+            g_host->Log(text.c_str(), LogLevel::kWarning);
+        }
+    }
+    entries.swap(usable);
 
     DeleteCustomPlateDefinitions();
     if (entries.empty()) return;

@@ -103,18 +103,18 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 }
 
 void VKESUMirtDevice::OnParametersChanged() {
-    // This thread holds mutex further up, in TransferData.
-    if (changes.Defer()) return;
+    // A thread inside this device's write holds mutex further up, in TransferData.
+    if (changes.Defer([this] { return ChangedIds(); })) return;
     boost::lock_guard<boost::mutex> lock(mutex);
-    HandleParameterChanges();
+    ApplyParameterChanges(ChangedIds());
 }
 
-void VKESUMirtDevice::HandleParameterChanges() {
-    if (!deviceHost) return;
-    const uint32_t n = deviceHost->GetChangedParameterCount();
-    std::vector<uint64_t> ids(n, 0);
-    uint32_t count = 0;
-    deviceHost->GetChangedParameterIds(&changedIdsSelector, ids.data(), &count);
+std::vector<uint64_t> VKESUMirtDevice::ChangedIds() {
+    if (!deviceHost) return {};
+    return ChangedParameterIds(*deviceHost, &changedIdsSelector);
+}
+
+void VKESUMirtDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {
     for (uint64_t id : ids)
         if (id == kBlinkActionId) driver->Blink(deviceIndex);
 }
@@ -218,11 +218,12 @@ void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     lastCounter = k;
     const int64_t firstIndex = wrapOffset - startCounter + k;
 
-    const bool changed = changes.Around([&] {
-        deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
-                                 static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
-    });
-    if (changed) HandleParameterChanges();
+    changes.Around(
+        [&] {
+            deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
+                                     static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
+        },
+        [this](const std::vector<uint64_t>& ids) { ApplyParameterChanges(ids); });
 }
 
 }  // namespace KESU

@@ -34,7 +34,8 @@ public:
 
     // Host threads; each takes mutex for the whole body, host calls included.
     // OnParametersChanged called from inside this device's WriteSamples (the
-    // worker, mutex held) is handled once the write returned instead.
+    // worker, mutex held) reads the changed ids at once and applies them
+    // once the write returned instead.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     // A null streamConfig answers false and declares nothing.
@@ -97,8 +98,10 @@ public:
     VChangeDeferral changes;
 
 private:
-    // Callers hold mutex.
-    void HandleParameterChanges();
+    // Callers hold mutex, or are the worker inside this device's write, which
+    // holds it further up.
+    std::vector<uint64_t> ChangedIds();
+    void ApplyParameterChanges(const std::vector<uint64_t>& ids);
 };
 
 }  // namespace KESU

@@ -31,6 +31,9 @@ const uint32_t kFloatsPerGroup = 8;
 const uint32_t kTriggerFloat = 7;
 // The amplifiers count samples in 24 bits.
 const float kCounterLimit = 16777216.0f;
+// The largest number of samples between the host's start and a block that a
+// software-triggered capture is aligned on: 2^53.
+const double kMaxStartCount = 9007199254740992.0;
 
 // Rates each amplifier type cannot run at, descending, ended by 0.
 const uint32_t kType100Excluded[] = {0};
@@ -129,23 +132,19 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
-    // This thread holds mutex further up, in OnDataReady.
-    if (changes.Defer()) return;
+    // A thread inside a plate's write holds mutex further up, in OnDataReady.
+    if (changes.Defer([this] { return ChangedIds(); })) return;
     boost::unique_lock<boost::mutex> lock(mutex);
-    HandleParameterChanges();
+    ApplyParameterChanges(ChangedIds());
 }
 
-void VSharedConfigDevice::HandleParameterChanges() {
+std::vector<uint64_t> VSharedConfigDevice::ChangedIds() {
+    if (!deviceHost) return {};
+    return ChangedParameterIds(*deviceHost, &changedIdsSelector);
+}
+
+void VSharedConfigDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {
     using namespace boost::placeholders;
-    if (!deviceHost) return;
-
-    const uint32_t count = deviceHost->GetChangedParameterCount();
-    std::vector<uint64_t> ids(count, 0);
-    uint32_t written = 0;
-    deviceHost->GetChangedParameterIds(&changedIdsSelector, ids.data(), &written);
-    // Entries past the buffer were never written, whatever the host claims.
-    ids.resize(std::min(written, count));
-
     for (uint64_t id : ids) {
         if (id == definition.sampleRate.id) {
             driver->Stop();
@@ -357,7 +356,9 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
 
     for (const VKESUDriverService::VDeviceInfo& original : records) {
         const VKESUDriverService::VDeviceInfo record = original;
-        if (ApplyDeviceType(static_cast<uint32_t>(record.productType)) < 0) {
+        // Type 0 would start the list afresh in mid-detection; a library
+        // answers it for a type it could not read, which is no supported one.
+        if (record.productType == 0 || ApplyDeviceType(static_cast<uint32_t>(record.productType)) < 0) {
             Log(host, str(format("Detected unsupported device type %d, skipping...)") % record.productType),
                 LogLevel::kWarning);
             continue;
@@ -436,11 +437,12 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
-    const bool changed = changes.Around([&] {
-        for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
-            device->TransferData(block, deviceCount);
-    });
-    if (changed) HandleParameterChanges();
+    changes.Around(
+        [&] {
+            for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
+                device->TransferData(block, deviceCount);
+        },
+        [this](const std::vector<uint64_t>& ids) { ApplyParameterChanges(ids); });
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {
@@ -469,11 +471,12 @@ bool VSharedConfigDevice::CountFromStartTime(const float* block, int64_t& startC
     if (!startTimeKnown || !host || !IsCounter(block[0])) return false;
     const double elapsed = host->GetTime() - startTime;
     const double count = static_cast<double>(sampleRate) * elapsed;
-    // A clock that answers nonsense gives no alignment rather than a wild one.
-    const double int64Limit = 9223372036854775808.0;
-    if (!std::isfinite(count) || count < -int64Limit || count >= int64Limit) return false;
-    return !__builtin_sub_overflow(static_cast<int64_t>(block[0]), static_cast<int64_t>(count),
-                                   &startCounter);
+    // A clock that answers nonsense gives no alignment rather than a wild
+    // one. A count up to 2^53 is exact in a double, and every index of a capture
+    // (counters below 2^24 plus a wrap offset) stays far inside 64 bits.
+    if (!std::isfinite(count) || std::fabs(count) > kMaxStartCount) return false;
+    startCounter = static_cast<int64_t>(block[0]) - static_cast<int64_t>(count);
+    return true;
 }
 
 }  // namespace KESU

@@ -48,7 +48,8 @@ public:
     // Host threads; each takes mutex for its whole body. A null device host
     // leaves the device without one: nothing is asked of or told to the host.
     // OnParametersChanged called from inside a device's WriteSamples (the
-    // worker, mutex held) is handled after the block instead.
+    // worker, mutex held) reads the changed ids at once and applies them
+    // after the block instead.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
@@ -127,8 +128,10 @@ public:
     VChangeDeferral changes;
 
 private:
-    // Callers hold mutex.
-    void HandleParameterChanges();
+    // Callers hold mutex, or are the worker inside a plate's write, which
+    // holds it further up.
+    std::vector<uint64_t> ChangedIds();
+    void ApplyParameterChanges(const std::vector<uint64_t>& ids);
     // Worker thread (detection handling), mutex held. Logs instead of
     // instantiating when no factory was given; marks the device instantiated
     // once the host took it.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "sdk/ModuleHost.h"
+#include "tests/support/SettleWorker.h"
 
 namespace KESUTest {
 
@@ -196,36 +197,8 @@ DriverTest::Detection DriverTest::Detect() {
     return outcome->detection;
 }
 
-namespace {
-
-// Runs on the worker as a queued command. Commands run in queue order, but a
-// surplus command message ahead of data messages may run this one before
-// them; so while a data message still waits in the worker's own queue, it
-// queues itself again behind it. It stops once the test has given up, so that
-// a worker that never returns to its queue fails the test instead of hanging it.
-struct Settler : std::enable_shared_from_this<Settler> {
-    explicit Settler(Service& s) : service(s) {}
-    void Run() {
-        MSG msg;
-        if (abandoned) return;
-        if (PeekMessageW(&msg, nullptr, Service::WM_DATA_READY, Service::WM_DATA_READY, PM_NOREMOVE))
-            service.Enqueue(boost::bind(&Settler::Run, shared_from_this()));
-        else
-            done.Raise();
-    }
-    Service& service;
-    Signal done;
-    std::atomic<bool> abandoned{false};
-};
-
-}  // namespace
-
 bool DriverTest::Drain() {
-    auto settler = std::make_shared<Settler>(*service);
-    service->Enqueue(boost::bind(&Settler::Run, settler));
-    if (settler->done.Wait()) return true;
-    settler->abandoned = true;
-    return false;
+    return SettleWorker(*service);
 }
 
 void DriverTest::StartStreaming() {

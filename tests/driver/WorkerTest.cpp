@@ -181,32 +181,67 @@ TEST_F(WorkerTest, ASecondStateCallbackReplacesTheFirstAndAnEmptyOneClearsIt) {
     EXPECT_FALSE(service->IsRunning());
 }
 
+// Also when a full queue refused the quit message; a command that those
+// commands queue does not run.
 TEST_F(WorkerTest, CommandsQueuedBeforeTheDestructorAllRunInOrderFirst) {
-    const DWORD worker = Worker();
-    std::vector<DWORD> threads;
-    std::mutex threadsMutex;
-    // Holds the worker until the quit message sits in its queue behind the
-    // three commands' messages.
-    service->Enqueue([this] {
-        MSG msg;
-        const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
-        bool queued = false;
-        while (!(queued = PeekMessageW(&msg, nullptr, Service::WM_DRIVER_QUIT, Service::WM_DRIVER_QUIT,
-                                       PM_NOREMOVE)) &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::yield();
-        events.Add(queued ? "quit queued" : "quit never came");
-    });
-    for (int i = 1; i <= 3; ++i)
-        service->Enqueue([this, i, &threads, &threadsMutex] {
-            events.Add("command " + std::to_string(i));
-            std::lock_guard<std::mutex> lock(threadsMutex);
-            threads.push_back(GetCurrentThreadId());
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "quit message lost" : "quit message delivered");
+        if (lost) CreateService();
+        events.Clear();
+        const DWORD worker = Worker();
+        std::vector<DWORD> threads;
+        std::mutex threadsMutex;
+        // Holds the worker until the quit message sits in its queue behind the
+        // three commands' messages; takes it out when it is to be lost.
+        service->Enqueue([this, lost] {
+            MSG msg;
+            const auto giveUp = std::chrono::steady_clock::now() + kSafetyNet;
+            bool queued = false;
+            while (!(queued = PeekMessageW(&msg, nullptr, Service::WM_DRIVER_QUIT, Service::WM_DRIVER_QUIT,
+                                           lost ? PM_REMOVE : PM_NOREMOVE)) &&
+                   std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::yield();
+            events.Add(queued ? "quit queued" : "quit never came");
         });
-    service.reset();
+        Service* const destroyed = service.get();
+        for (int i = 1; i <= 3; ++i)
+            service->Enqueue([this, i, destroyed, &threads, &threadsMutex] {
+                events.Add("command " + std::to_string(i));
+                if (i == 3) destroyed->Enqueue([this] { events.Add("queued by command 3"); });
+                std::lock_guard<std::mutex> lock(threadsMutex);
+                threads.push_back(GetCurrentThreadId());
+            });
+        BlockingCall destroying([this] { service.reset(); });
+        const bool ended = destroying.WaitUntilReturned();
+        // A worker that waits for the lost message gets one: the test fails
+        // rather than hangs.
+        if (!ended) PostThreadMessageW(worker, Service::WM_DRIVER_QUIT, 0, 0);
+        ASSERT_TRUE(ended);
 
-    EXPECT_THAT(events.All(), ElementsAre("quit queued", "command 1", "command 2", "command 3"));
-    EXPECT_THAT(threads, ElementsAre(worker, worker, worker));
+        EXPECT_THAT(events.All(), ElementsAre("quit queued", "command 1", "command 2", "command 3"));
+        EXPECT_THAT(threads, ElementsAre(worker, worker, worker));
+    }
+}
+
+// A full queue refuses posts, so a command's own message may be lost: the
+// next data message still gives it its turn.
+TEST_F(WorkerTest, ACommandWhoseMessageWasLostRunsAfterTheNextDataMessage) {
+    WatchData();
+    StartStreaming();
+    Gate& gate = NewGate();
+    service->Enqueue(gate.Command([] {
+        MSG msg;
+        while (
+            PeekMessageW(&msg, nullptr, Service::WM_DRIVER_COMMAND, Service::WM_DRIVER_COMMAND, PM_REMOVE)) {
+        }
+    }));
+    ASSERT_TRUE(gate.WaitUntilArrived());
+    service->Enqueue([this] { events.Add("command"); });
+    gate.Open();
+    HandOver(1.0f);
+
+    ASSERT_TRUE(events.WaitForCount(2));
+    EXPECT_THAT(events.All(), ElementsAre("data", "command"));
 }
 
 // A message that means nothing to the worker, so a post that arrives changes nothing.

@@ -86,7 +86,7 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
            "LEFT,A,S,0,0,0\nSENSOR,1,LEFT,B,S,0,0,0\nSENSOR,1,RIGHT,A,S,0,0,0\nSENSOR,1,RIGHT,B,S,0,0,0\n"},
           {"CombinationPlatform.cfg",
            "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
-          {"TreadmillSupport.cfg", "SETUP_TYPE 5\n"}},
+          {"TreadmillSupport.cfg", "SETUP_TYPE 5\nX_DIMENSION 30\nY_DIMENSION 70\n"}},
          {"SIDE_BY_SIDE_TM", "PAIR_A", "PAIR_B", "UNIT_1"}},
     };
     for (const auto& c : cases) {
@@ -186,7 +186,7 @@ TEST_F(ExportsTest, TheNewerFactoryReachesThePlaceholderDevice) {
 // worker ends and shuts the library down) before the new list replaces the old.
 TEST_F(ExportsTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndShutdownEmptiesIt) {
     UsbAmpSim::SetAmplifiers({ScriptedAmplifier("Sorvik", 1), ScriptedAmplifier("Dunmar", 2)});
-    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 4\n");
+    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 4\nX_DIMENSION 30\nY_DIMENSION 70\n");
     FakeHost host;
     Load().Initialise(&host);
     module_->ProvideDeviceDefinitions(&host);
@@ -197,7 +197,7 @@ TEST_F(ExportsTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndShu
     EXPECT_EQ("TANDEM_TM", DefinitionNames().at(20));
     EXPECT_EQ(0u, LibraryCalls("fmDLLShutDown"));
 
-    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 5\n");
+    WriteConfig("TreadmillSupport.cfg", "SETUP_TYPE 5\nX_DIMENSION 30\nY_DIMENSION 70\n");
     module_->Initialise(&host);
     EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));
     const std::vector<std::string> names = DefinitionNames();

@@ -217,7 +217,7 @@ TEST_F(SoakTest, SixteenAmplifiersAt2000HzAcrossTheWrapInEveryModeWithChangesInB
     ASSERT_TRUE(s.ChangeText("SyncMode", "Software trigger"));
     Capture(2500, 0);
     const size_t instances = s.host.Instances().size();
-    // HandOver keeps within kInFlight of the packets counted since this.
+    // The re-scan waits for every packet of the blocks before it.
     for (DeviceHost* plate : s.plates) plate->ClearPackets();
     ASSERT_TRUE(s.Start());
     UsbAmpSim::SetCounterStart(kCounterStart);

@@ -10,7 +10,9 @@
 #include "platform/mfc/WinPath.h"
 #include "plugin/CustomPlateDefinitions.h"
 #include "plugin/ModuleStatics.h"
+#include "sdk/ModuleHost.h"
 #include "tests/platform/TempFolder.h"
+#include "tests/support/FakeHost.h"
 
 using namespace KESU;
 
@@ -25,14 +27,20 @@ double Millimetres(float size) { return static_cast<float>(0.001f * size); }
 
 // Builds the list from the files given (name -> contents) on a drive of their
 // own, reads it out and empties it again. Every element is a generic plate
-// definition but for its name and sizes.
-std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files) {
+// definition but for its name and sizes. The log lines go to `logged`.
+std::vector<Plate> BuildFrom(const std::map<std::string, std::string>& files,
+                             std::vector<std::string>* logged = nullptr) {
     KESUTest::TempFolder drive;
     for (const auto& file : files) drive.Write("KESU/CFG/" + file.first, file.second);
     const std::string savedRoot = WinPath::GetDriveRoot();
     WinPath::SetDriveRoot(drive.Path().string());
+    KESUTest::FakeHost host;
+    g_host = &host;
     BuildCustomPlateDefinitions();
+    g_host = nullptr;
     WinPath::SetDriveRoot(savedRoot);
+    for (const KESUTest::FakeLogLine& line : host.LogLines())
+        if (logged) logged->push_back(std::to_string(line.level) + " " + line.text);
 
     std::vector<Plate> plates;
     const VKESUGenericPlateDefinition generic;
@@ -81,8 +89,8 @@ TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder
          {{kTreadmill, "SETUP_TYPE 4\nX_DIMENSION 30\nY_DIMENSION 70.5\n"}},
          {{"TANDEM_TM", Inches(30), Inches(70.5f)}}},
         {"side-by-side treadmill",
-         {{kTreadmill, "ENABLED 1\nTREADMILL_TYPE 5\nX_DIMENSION 20\n"}},
-         {{"SIDE_BY_SIDE_TM", Inches(20), 0.0}}},
+         {{kTreadmill, "ENABLED 1\nTREADMILL_TYPE 5\nX_DIMENSION 20\nY_DIMENSION 40\n"}},
+         {{"SIDE_BY_SIDE_TM", Inches(20), Inches(40)}}},
         {"other setup type", {{kTreadmill, "ENABLED 1\nSETUP_TYPE 2\nX_DIMENSION 20\n"}}, {}},
         {"treadmill type without setup", {{kTreadmill, "ENABLED 1\nTREADMILL_TYPE 3\n"}}, {}},
         {"treadmill switched off", {{kTreadmill, "ENABLED 0\nTREADMILL_TYPE 4\n"}}, {}},
@@ -116,14 +124,46 @@ TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder
         {"a faulty file spoils only itself",
          {{kAmbulor, Ambulor("1", "METRIC", kTwoUnits)},
           {kCombo, "CP_COUNT,3\n"},
-          {kTreadmill, "SETUP_TYPE 4\n"}},
-         {{"TANDEM_TM", 0.0, 0.0},
+          {kTreadmill, "SETUP_TYPE 4\nX_DIMENSION 30\nY_DIMENSION 70\n"}},
+         {{"TANDEM_TM", Inches(30), Inches(70)},
           {"BeltA", Millimetres(1750), Millimetres(700)},
           {"BeltB", Millimetres(60), Millimetres(20)}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.plates, BuildFrom(c.files));
+    }
+}
+
+TEST(CustomPlateDefinitionsTest, APlateWithoutALengthAboveZeroIsLeftOutAndLoggedTheRestCounts) {
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> files;
+        std::vector<Plate> plates;
+        std::vector<std::string> leftOut;
+    } cases[] = {
+        {"infinite treadmill",
+         {{kTreadmill, "SETUP_TYPE 4\nX_DIMENSION 1e400\nY_DIMENSION 70\n"}},
+         {},
+         {"TANDEM_TM"}},
+        {"treadmill without sizes", {{kTreadmill, "SETUP_TYPE 5\n"}}, {}, {"SIDE_BY_SIDE_TM"}},
+        {"a unit of negative width",
+         {{kAmbulor,
+           Ambulor("1", "METRIC", AmbulorUnit(1, "BeltA", "1750,-700") + AmbulorUnit(2, "BeltB", "60,20"))}},
+         {{"BeltB", Millimetres(60), Millimetres(20)}},
+         {"BeltA"}},
+        {"a combined platform of zero length",
+         {{kCombo, Combo("1", "1", "2", "CP_INFO,1,0,Flat,T,0,0,5,0\nCP_INFO,2,0,Good,T,0,3,4,0\n")}},
+         {{"Good", Millimetres(3), Millimetres(4)}},
+         {"Flat"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> logged;
+        EXPECT_EQ(c.plates, BuildFrom(c.files, &logged));
+        ASSERT_EQ(c.leftOut.size(), logged.size());
+        for (size_t i = 0; i < logged.size(); ++i)
+            EXPECT_EQ(0u, logged[i].find("2 Configured plate " + c.leftOut[i] + " left out")) << logged[i];
     }
 }
 

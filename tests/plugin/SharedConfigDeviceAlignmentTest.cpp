@@ -36,6 +36,10 @@ TEST_F(PlaceholderTest, SoftwareTriggerCountsBackFromTheHostClock) {
         {"clock before the start", 5.25, 5.0, 5000, 5250},
         {"clock answers NaN", 4.5, NAN, 5000, std::nullopt},
         {"count beyond 64 bits", 0.0, 1e300, 5000, std::nullopt},
+        // Counts that fit 64 bits but would overflow the indices that follow.
+        {"clock 9.2e15 s ahead", 0.0, 9.2e15, 5000, std::nullopt},
+        {"clock 9.2e15 s behind", 0.0, -9.2e15, 5000, std::nullopt},
+        {"clock 1e9 s ahead", 0.0, 1e9, 5000, 5000 - int64_t(1000000000000)},
         {"first counter NaN", 4.5, 5.0, NAN, std::nullopt},
         {"first counter past 24 bits", 4.5, 5.0, 16777216.0f, std::nullopt},
     };
@@ -63,6 +67,31 @@ TEST_F(PlaceholderTest, SoftwareTriggerCountsBackFromTheHostClock) {
     }
 }
 
+TEST_F(PlaceholderTest, EachCaptureAlignsOnItsOwnStartAndReportsItsOwnStatus) {
+    Connect({Amp(300, 0)});
+    for (int capture = 0; capture < 2; ++capture) {
+        SCOPED_TRACE(capture);
+        host.ClearCalls();
+        const size_t reported = placeholderHost->Statuses().size();
+        ASSERT_TRUE(StartCapture());
+        // As state * 10 + flag: the stop queued ahead of the start leaves it
+        // starting, then it runs; the flag is down from the start on.
+        const std::vector<uint32_t> statuses = placeholderHost->Statuses();
+        EXPECT_THAT(std::vector<uint32_t>(statuses.begin() + reported, statuses.end()), ElementsAre(0, 10));
+        // Before this capture's start time: dropped, whatever the last capture knew.
+        Feed(Block(1, 5000));
+        placeholder->SetStartTime(10.0 * capture);
+        host.SetTime(10.0 * capture + 0.5);
+        Feed(Block(1, 6000));
+        EXPECT_THAT(FirstIndices("AS0PS0"), ElementsAre(500));
+        placeholder->Stop();
+        uint32_t state = 9;
+        uint8_t flag = 9;
+        placeholder->GetStatus(&state, &flag);
+        EXPECT_EQ(state * 10 + flag, 20u);
+    }
+}
+
 TEST_F(PlaceholderTest, HardwareTriggerStartsAtTheLastAmplifiersTrigger) {
     struct Trigger {
         uint32_t sample, group;
@@ -81,6 +110,7 @@ TEST_F(PlaceholderTest, HardwareTriggerStartsAtTheLastAmplifiersTrigger) {
         // The unsupported amplifier's group is not searched, and each level
         // is looked for in its own amplifier's group.
         {"unsupported at position 0", {200, 400, 300}, {{2, 0, 0}, {5, 1, 0}, {8, 2, 1}, {11, 1, 1}}, 8},
+        {"type 0 in the middle", {300, 0, 100}, {{3, 0, 1}, {8, 2, 1}, {11, 1, 1}}, 8},
         {"hits without a usable counter",
          {300, 300},
          {{2, 0, 1, NAN}, {4, 1, 1, 16777216.0f}, {6, 0, 1}, {8, 1, 1, -1.0f}},

@@ -36,13 +36,25 @@ TEST_F(PlaceholderTest, DetectionNarrowsRatesAndListsTriggerLevelsByType) {
         {{300}, std::vector<uint32_t>(all.begin() + 3, all.end()), {1}},
         {{300, 400}, kType400Rates, {1, 0}},
         {{400, 200, 100}, kType400Rates, {0, 1}},
+        // A type the library could not read is unsupported, not a fresh start.
+        {{300, 0, 100}, std::vector<uint32_t>(all.begin() + 3, all.end()), {1, 1}},
     };
     Connect({});
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.types));
         std::vector<UsbAmpSim::Amplifier> amplifiers;
         for (int32_t type : c.types) amplifiers.push_back(Amp(type, static_cast<int>(amplifiers.size())));
+        host.ClearCalls();
         Rescan(amplifiers);
+        std::vector<std::string> skipped, expected;
+        for (const std::string& line : Log())
+            if (line.find("unsupported") != std::string::npos) skipped.push_back(line);
+        for (int32_t type : c.types)
+            if (type != 100 && type != 300 && type != 400)
+                expected.push_back("2 Detected unsupported device type " + std::to_string(type) +
+                                   ", skipping...)");
+        EXPECT_EQ(skipped, expected);
+        EXPECT_EQ(Devices().size(), c.levels.size());
         boost::unique_lock<boost::mutex> lock(placeholder->mutex);
         EXPECT_THAT(std::vector<uint32_t>(placeholder->rates, placeholder->rates + placeholder->rateCount),
                     ElementsAreArray(c.rates));
@@ -56,7 +68,8 @@ TEST_F(PlaceholderTest, SampleRateSnapsToTheNearerSupportedRateATieToTheLower) {
     struct Case {
         uint32_t requested, rate;
     };
-    for (const Case& c : {Case{900, 1000}, Case{800, 600}, Case{5, 10}, Case{2000, 2000}, Case{10, 10}}) {
+    for (const Case& c :
+         {Case{900, 1000}, Case{800, 600}, Case{5, 10}, Case{2000, 2000}, Case{10, 10}, Case{0, 10}}) {
         SCOPED_TRACE(c.requested);
         host.ClearCalls();
         UsbAmpSim::ClearCalls();
@@ -88,6 +101,17 @@ TEST_F(PlaceholderTest, DetectionReusesDevicesByIdentityRetiresTheOthersAndLogsI
     EXPECT_EQ(first[0]->deviceIndex, 1u);
     EXPECT_TRUE(HostSaysConnected(host, "AS0PS0"));
     EXPECT_EQ(host.CallsOf("InstantiateDevice").size(), 3u) << "the placeholder and two amplifiers";
+
+    // Another plate on amplifier 1: a device of its own, not the old plate's.
+    std::vector<UsbAmpSim::Amplifier> moved = {Amp(300, 1), Amp(300, 0)};
+    moved[0].platformSerial = "PS9";
+    Rescan(moved);
+    const Device plate = Devices().at(0);
+    EXPECT_NE(plate, first[1]);
+    EXPECT_EQ(plate->platformSerialNumber, "PS9");
+    EXPECT_EQ(plate->name, "AS1PS9");
+    Rescan({Amp(300, 1), Amp(300, 0)});
+    EXPECT_THAT(Devices(), ElementsAre(first[1], first[0]));
 
     for (bool timedOut : {false, true}) {
         host.ClearCalls();

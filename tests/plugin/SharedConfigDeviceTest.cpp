@@ -3,6 +3,7 @@
 #include "tests/plugin/SharedConfigDeviceTest.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -25,6 +26,55 @@ std::vector<std::string> ParameterReads(const FakeHost& host) {
 }
 
 }  // namespace
+
+TEST_F(PlaceholderTest, AChangeSentFromInsideAWriteIsReadAtTheNoticeAndActsOnce) {
+    Connect({Amp(300, 0)});
+    const Device device = Devices().at(0);
+    AskingDeviceHost plateHost(host.DeviceHost("AS0PS0"), *device);
+    device->Connect(&plateHost);
+    // The host owes the changed ids only during its notice: it forgets them after.
+    auto notice = [](FakeDeviceHost& stored, IDevice& noticed, uint64_t id) {
+        stored.SetChangedParameterIds({id});
+        noticed.OnParametersChanged();
+        stored.SetChangedParameterIds({});
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> inside;
+        std::vector<std::string> calls;  // library calls while its block is handled
+    };
+    const Case cases[] = {
+        {"rate",
+         [&] {
+             ZentuDigitalDevice::IParameterValueEnum rate = KESU::g_sharedConfigDefinition.sampleRate.value;
+             rate.SetValue("500");
+             ASSERT_TRUE(placeholderHost->inner.SetStoredValue("SampleRate", rate));
+             notice(placeholderHost->inner, *placeholder, 1);
+         },
+         {"fmBroadcastStop()", "fmBroadcastAcquisitionRate(500)"}},
+        {"zero, then the write throws",
+         [&] {
+             notice(placeholderHost->inner, *placeholder, 3);
+             throw std::runtime_error("host write failed");
+         },
+         {"fmBroadcastZero()"}},
+        {"blink of the plate itself",
+         [&] { notice(plateHost.inner, *device, 5); },
+         {"fmDLLSelectDeviceIndex(0)", "fmSetBlink()"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        plateHost.inside = c.inside;
+        for (const std::vector<std::string>& calls : {c.calls, std::vector<std::string>()}) {
+            ASSERT_TRUE(StartCapture());
+            placeholder->SetStartTime(0.0);
+            UsbAmpSim::ClearCalls();
+            Feed(Block(1, 1000));
+            EXPECT_THAT(LibraryCalls(), ElementsAreArray(calls)) << "the change must act once, at its block";
+        }
+    }
+    EXPECT_EQ(placeholder->sampleRate, 500u);
+}
 
 TEST_F(PlaceholderTest, StartIsRefusedWithoutAUsableDetection) {
     struct Case {

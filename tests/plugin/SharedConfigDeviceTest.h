@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 #include "plugin/ModuleStatics.h"
 #include "plugin/VSharedConfigDevice.h"
 #include "tests/support/FakeHost.h"
+#include "tests/support/SettleWorker.h"
 #include "tests/support/Signal.h"
 #include "tests/support/SleepRecorder.h"
 
@@ -29,10 +31,11 @@ using ZentuDigitalDevice::IDevice;
 using ZentuDigitalDevice::IParameterValue;
 using ZentuDigitalDevice::ResultPtr;
 
-// The placeholder's side of the host, forwarding to a FakeDeviceHost. Like a
+// A device's side of the host, forwarding to a FakeDeviceHost. Like a
 // host that redraws at once, it asks for the status inside every
 // NotifyStatusChanged (where the device holds its mutex); it can also answer a
-// changed-id count that does not fit the ids it writes.
+// changed-id count that does not fit the ids it writes, and run a step of
+// the test inside a write.
 class AskingDeviceHost final : public ZentuDigitalDevice::IDeviceHost {
 public:
     AskingDeviceHost(FakeDeviceHost& inner, IDevice& device) : inner(inner), device_(device) {}
@@ -50,7 +53,11 @@ public:
     }
     ResultPtr WriteSamples(uint32_t id, int64_t first, uint32_t samples, const uint32_t* outputIds,
                            uint32_t outputs, const float* values, uint32_t count) override {
-        return inner.WriteSamples(id, first, samples, outputIds, outputs, values, count);
+        ResultPtr result = inner.WriteSamples(id, first, samples, outputIds, outputs, values, count);
+        std::function<void()> step;
+        step.swap(inside);
+        if (step) step();
+        return result;
     }
     void NotifyStatusChanged() override {
         uint32_t state = 9;
@@ -71,6 +78,7 @@ public:
     FakeDeviceHost& inner;
     std::atomic<uint32_t> extraRoom{0};     // added to the count the host answers
     std::atomic<uint32_t> extraClaimed{0};  // added to the count of ids it says it wrote
+    std::function<void()> inside;           // run once inside the next WriteSamples; set while idle
 
 private:
     IDevice& device_;
@@ -190,14 +198,7 @@ protected:
     // data message posted before this call, and the commands those queued.
     bool Drain() {
         // Twice: detection handling queues the rate and the mode behind the first.
-        for (int pass = 0; pass < 2; ++pass) {
-            auto settler = std::make_shared<Settler>(*service);
-            service->Enqueue(boost::bind(&Settler::Run, settler));
-            if (settler->done.Wait()) continue;
-            settler->abandoned = true;
-            return false;
-        }
-        return true;
+        return SettleWorker(*service) && SettleWorker(*service);
     }
     // The host starts every amplifier device and then the placeholder; waits
     // until the library streams.
@@ -258,25 +259,6 @@ protected:
     std::unique_ptr<AskingDeviceHost> placeholderHost;
     std::unique_ptr<KESU::VSharedConfigDevice> placeholder;
     std::unique_ptr<KESU::VKESUDriverService> service;
-
-private:
-    // Runs on the worker; while a data message still waits in the worker's
-    // own queue it queues itself again behind it.
-    struct Settler : std::enable_shared_from_this<Settler> {
-        explicit Settler(KESU::VKESUDriverService& s) : service(s) {}
-        void Run() {
-            MSG msg;
-            if (abandoned) return;
-            if (PeekMessageW(&msg, nullptr, KESU::VKESUDriverService::WM_DATA_READY,
-                             KESU::VKESUDriverService::WM_DATA_READY, PM_NOREMOVE))
-                service.Enqueue(boost::bind(&Settler::Run, shared_from_this()));
-            else
-                done.Raise();
-        }
-        KESU::VKESUDriverService& service;
-        Signal done;
-        std::atomic<bool> abandoned{false};
-    };
 };
 
 }  // namespace KESUTest
