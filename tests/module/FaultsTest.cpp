@@ -200,12 +200,15 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
          [&reentries](HostSession& s) {
              s.host.SetReentry([&reentries, &s](const std::string& operation, DeviceHost& device) {
                  if (operation != "WriteSamples" || reentries++ > 0) return;
-                 // Above every load from the next block on; and the plate's own change notice.
+                 // A threshold above every load from the next block on, a
+                 // zero, and a blink of the plate itself.
                  ZentuDigitalDevice::IParameterValueDouble threshold;
                  s.placeholder->ReadValue("DataThreshold", threshold);
                  threshold.SetValue(1e9);
                  s.placeholder->SetValue("DataThreshold", threshold);
+                 s.placeholder->SetValue("BroadcastZero", ZentuDigitalDevice::IParameterValueAction());
                  s.placeholder->Device()->OnParametersChanged();
+                 device.SetValue("BlinkAction", ZentuDigitalDevice::IParameterValueAction());
                  device.Device()->OnParametersChanged();
              });
          },
@@ -213,6 +216,10 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
          [](HostSession& s) {
              for (int b = 0; b < 3; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
              ASSERT_TRUE(s.WaitForPackets(3));
+             // Every command queued by then has run once the next start has.
+             ASSERT_TRUE(s.Start());
+             EXPECT_EQ(1u, LibraryCalls("fmBroadcastZero"));
+             EXPECT_EQ(1u, LibraryCalls("fmSetBlink"));
              for (DeviceHost* plate : s.plates) {
                  const std::vector<Packet> packets = plate->Packets();
                  ASSERT_EQ(3u, packets.size());

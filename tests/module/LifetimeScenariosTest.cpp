@@ -84,9 +84,12 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
          [&] { resume->Raise(); }, [&](HostSession&) { starter->join(); }},
     };
 
+    // A second Initialise must release the busy service before the busy placeholder device.
+    enum Ending { kShutdown, kUnload, kInitialise };
+    const char* const endings[] = {", Shutdown", ", unloaded without Shutdown", ", Initialise again"};
     for (const Busy& busy : states)
-        for (const bool shutdown : {true, false}) {
-            SCOPED_TRACE(std::string(busy.what) + (shutdown ? ", Shutdown" : ", unloaded without Shutdown"));
+        for (const Ending ending : {kShutdown, kUnload, kInitialise}) {
+            SCOPED_TRACE(std::string(busy.what) + endings[ending]);
             UsbAmpSim::Reset();
             UsbAmpSim::SetAmplifiers(Amplifiers(2));
             sleeps_.SetPauseCallback(nullptr);
@@ -103,12 +106,13 @@ TEST_F(LifetimeScenariosTest, EndingTheModuleWhileItIsBusyEndsCleanly) {
                 busy.enter(s);
                 if (HasFatalFailure()) return;
 
-                std::thread ending([&] {
-                    if (shutdown) module.Shutdown();
+                std::thread ender([&] {
+                    if (ending == kInitialise) module.Initialise(&s.host);
+                    if (ending != kUnload) module.Shutdown();
                     Unload();
                 });
                 busy.release();
-                ending.join();
+                ender.join();
                 busy.after(s);
                 EXPECT_EQ(nullptr, dlopen(KESU_MODULE_FILE, RTLD_NOW | RTLD_NOLOAD));
                 EXPECT_EQ(1u, LibraryCalls("fmDLLShutDown"));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -203,6 +204,10 @@ TEST_F(ExportsTest, ASecondInitialiseReplacesTheServiceTheDeviceAndTheListAndShu
     const std::vector<std::string> names = DefinitionNames();
     EXPECT_EQ(22u, names.size());
     EXPECT_EQ("SIDE_BY_SIDE_TM", names.at(20));
+    // With every file gone, no custom plate is left over from before.
+    std::filesystem::remove(drive_.Path() / "KESU/CFG/TreadmillSupport.cfg");
+    module_->Initialise(&host);
+    EXPECT_EQ(21u, DefinitionNames().size());
     module_->Shutdown();
     EXPECT_EQ(21u, DefinitionNames().size());
 }

@@ -6,8 +6,40 @@
 
 namespace KESUTest {
 
+namespace {
+
+// A plate's side of a host that keeps nothing and takes no lock, so that the
+// plate's own lock is all that orders a host thread's blink against the
+// worker. It answers a blink whenever asked for the changes.
+class BlinkingDeviceHost final : public ZentuDigitalDevice::IDeviceHost {
+public:
+    ResultPtr GetParameterValue(IParameterValue*, const char*, const char*) override { return {}; }
+    ResultPtr SetParameterValue(const IParameterValue*, const char*, const char*) override { return {}; }
+    uint32_t GetChangedParameterCount() override { return 1; }
+    ResultPtr GetChangedParameterIds(const uint32_t*, uint64_t* ids, uint32_t* count) override {
+        ids[0] = 5;
+        *count = 1;
+        return {};
+    }
+    ResultPtr WriteSamples(uint32_t, int64_t, uint32_t, const uint32_t*, uint32_t, const float*,
+                           uint32_t) override {
+        return {};
+    }
+    void NotifyStatusChanged() override {}
+};
+
+}  // namespace
+
 TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
-    Connect({Amp(300, 0), Amp(400, 1), Amp(100, 2)});
+    const std::vector<UsbAmpSim::Amplifier> amplifiers = {Amp(300, 0), Amp(400, 1), Amp(100, 2)};
+    Connect(amplifiers);
+    const std::vector<Device> plates = Devices();
+    // Every detection of the storm re-indexes the plates and offers the
+    // host a fourth one, which it refuses, through the factory.
+    BlinkingDeviceHost blinking;
+    for (const Device& plate : plates) plate->Connect(&blinking);
+    factory.refuseWithNullText = true;
+    UsbAmpSim::SetAmplifiers({amplifiers[0], amplifiers[1], amplifiers[2], Amp(100, 3)});
     std::atomic<bool> done{false};
     struct Setting {
         const char* name;
@@ -40,6 +72,23 @@ TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
         }
     });
     threads.emplace_back([&] {
+        while (!done) {
+            for (const Device& plate : plates) plate->OnParametersChanged();
+            std::this_thread::yield();
+        }
+    });
+    threads.emplace_back([&] {
+        using namespace boost::placeholders;
+        for (int round = 0; !done; ++round) {
+            placeholder->SetFactory(&factory);
+            // Re-scans as "ScanForHardware" queues them, besides the host's own.
+            if (round < 30)
+                service->DetectDevices(
+                    boost::bind(&KESU::VSharedConfigDevice::OnDetectionResult, placeholder.get(), _1, _2));
+            std::this_thread::yield();
+        }
+    });
+    threads.emplace_back([&] {
         uint32_t state = 0;
         uint8_t flag = 0;
         for (int block = 0; block < 20000 && !done; ++block) {
@@ -51,11 +100,15 @@ TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
     threads[0].join();
     threads[1].join();
     done = true;
-    threads[2].join();
+    for (size_t t = 2; t < threads.size(); ++t) threads[t].join();
     ASSERT_TRUE(Drain());
     for (const FakeLogLine& line : host.LogLines()) EXPECT_EQ(line.text.find("exception"), std::string::npos);
     EXPECT_TRUE(host.AllResultsReleased());
-    EXPECT_EQ(Devices().size(), 3u);
+    EXPECT_EQ(factory.references, 0);
+    EXPECT_EQ(Devices().size(), 4u);
+    factory.refuseWithNullText = false;
+    Rescan(amplifiers);
+    for (const Device& plate : plates) plate->Connect(&host.DeviceHost(plate->name));
 
     // Whatever the storm left behind, the next capture runs.
     Change("SampleRate", "1000", {});

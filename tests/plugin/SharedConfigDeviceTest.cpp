@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -61,6 +62,16 @@ TEST_F(PlaceholderTest, AChangeSentFromInsideAWriteIsReadAtTheNoticeAndActsOnce)
         {"blink of the plate itself",
          [&] { notice(plateHost.inner, *device, 5); },
          {"fmDLLSelectDeviceIndex(0)", "fmSetBlink()"}},
+        // That thread waits for the lock and handles the change itself.
+        {"zero from another host thread meanwhile",
+         [&] {
+             bool deferred = true;
+             std::thread([&] {
+                 deferred = placeholder->changes.Defer([] { return std::vector<uint64_t>{3}; });
+             }).join();
+             EXPECT_FALSE(deferred);
+         },
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
