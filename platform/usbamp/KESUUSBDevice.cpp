@@ -124,10 +124,12 @@ struct Script {
     std::shared_ptr<Clock> clock = std::make_shared<SteadyClock>();
     uint32_t nextCounter = 0;
     std::map<int32_t, PointLoad> loads;
+    std::map<std::pair<int32_t, uint32_t>, PointLoad> loadChanges;
     std::map<std::pair<int32_t, uint32_t>, float> triggers;
     // Oldest first. A vector rather than a deque: taking the front moves the
     // few buffers down instead of freeing and allocating nodes.
     std::vector<std::vector<float>> ready;
+    uint64_t droppedBlocks = 0;
     // The block the last transfer handed out; the caller reads it in place
     // until its next transfer call.
     std::vector<float> lent;
@@ -271,6 +273,11 @@ std::array<float, 6> rawLoad(const Script& s, int32_t device) {
 }
 
 bool queueBlock(Script& s, std::vector<float> block) {
+    if (s.ready.size() >= kBlockBufferLimit) {
+        ++s.droppedBlocks;
+        recycle(s, block);
+        return false;
+    }
     s.ready.push_back(std::move(block));
     return PostThreadMessageW(s.receiver, kDataReadyMessage, 0, 0) != FALSE;
 }
@@ -288,6 +295,11 @@ bool makeBlock(Script& s) {
     for (size_t sample = 0; sample < kSamplesPerBlock; ++sample) {
         const uint32_t counter = (s.nextCounter + static_cast<uint32_t>(sample)) % kCounterWrap;
         for (size_t d = 0; d < devices; ++d) {
+            const auto change = s.loadChanges.find({static_cast<int32_t>(d), counter});
+            if (change != s.loadChanges.end()) {
+                s.loads[change->first.first] = change->second;
+                loads[d] = rawLoad(s, change->first.first);
+            }
             float* group = &block[(sample * devices + d) * kFloatsPerGroup];
             group[0] = static_cast<float>(counter);
             std::copy(loads[d].begin(), loads[d].end(), group + 1);
@@ -695,6 +707,10 @@ USBAMPSIM_API void ReleaseHeldCall() {
     l.changed.notify_all();
 }
 
+USBAMPSIM_API uint64_t DroppedBlocks() {
+    return answer([](const Script& s) { return s.droppedBlocks; });
+}
+
 USBAMPSIM_API void SetBlockSource(BlockSource source) {
     changeAndRestartProducer([&](Script& s) { s.source = source; });
 }
@@ -710,6 +726,10 @@ USBAMPSIM_API void SetCounterStart(uint32_t counter) {
 
 USBAMPSIM_API void SetPointLoad(int32_t deviceIndex, float force, float x, float y) {
     change([&](Script& s) { s.loads[deviceIndex] = PointLoad{force, x, y}; });
+}
+
+USBAMPSIM_API void ChangePointLoadAt(int32_t deviceIndex, uint32_t counter, float force, float x, float y) {
+    change([&](Script& s) { s.loadChanges[{deviceIndex, counter % kCounterWrap}] = PointLoad{force, x, y}; });
 }
 
 USBAMPSIM_API void SetTrigger(int32_t deviceIndex, uint32_t counter, float value) {

@@ -92,8 +92,8 @@ constexpr float kTriggerIdle = -1.0f;
 
 // Back to the defaults listed with each setter; stops the producer, releases
 // a held caller, drops every block (also the one the last transfer lent) and
-// clears the call record and the transfer count. Not for use while the code under test may still be
-// reading a block.
+// clears the call record, the transfer count and the count of dropped blocks.
+// Not for use while the code under test may still be reading a block.
 USBAMPSIM_API void Reset();
 
 // --- Amplifiers (default: none) ---
@@ -158,6 +158,13 @@ USBAMPSIM_API void ReleaseHeldCall();
 // registered thread. fmDLLTransferFloatData lends the oldest queued block
 // until the next transfer call; fmDLLShutDown ends acquisition and posting,
 // forgets the thread and the selection, and drops every block.
+//
+// The queue holds at most kBlockBufferLimit blocks, as an amplifier's own
+// buffer does: a block made while it is full is lost, its counters with it
+// (so the counters of the next block fetched show the gap), and counted.
+constexpr size_t kBlockBufferLimit = 256;
+// The blocks lost to a full queue since the last Reset.
+USBAMPSIM_API uint64_t DroppedBlocks();
 USBAMPSIM_API void SetBlockSource(BlockSource source);
 // The producer's clock; null for the wall clock. The producer runs while the
 // source is Producer, acquisition is started and the rate is above 0. Its
@@ -175,13 +182,17 @@ USBAMPSIM_API void SetCounterStart(uint32_t counter);
 // centre of pressure comes out at (x, y) with the plate origin of that
 // amplifier. Without a load every force and moment is 0.
 USBAMPSIM_API void SetPointLoad(int32_t deviceIndex, float force, float x, float y);
+// A load that changes while the amplifiers run: from the sample whose counter
+// is `counter` (modulo 2^24) on, as if SetPointLoad were called just then.
+USBAMPSIM_API void ChangePointLoadAt(int32_t deviceIndex, uint32_t counter, float force, float x, float y);
 // The trigger value of the amplifier's sample whose counter is `counter`
 // (modulo 2^24); every other sample carries kTriggerIdle.
 USBAMPSIM_API void SetTrigger(int32_t deviceIndex, uint32_t counter, float value);
 // Makes one block from the counters, loads and triggers (16 samples x the
 // device count answered x 8 floats); a count below 1 makes none. Answers true
 // when a block was queued and its message posted. While not streaming nothing
-// is made and the counters stay; when the post fails the block stays queued.
+// is made and the counters stay; a block made while the queue is full is
+// dropped; when the post fails the block stays queued.
 USBAMPSIM_API bool HandOverBlock();
 // Queues these floats as they are, under the same rules; an empty one is refused.
 USBAMPSIM_API bool HandOverBlock(std::vector<float> floats);

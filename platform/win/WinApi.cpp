@@ -100,6 +100,7 @@ WINAPI_EXPORT BOOL PostThreadMessageW(DWORD idThread, UINT msg, WPARAM wParam, L
     }
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
+        if (queue->messages.size() >= WinApi::kPostedMessageLimit) return FALSE;
         queue->messages.push_back(MSG{nullptr, msg, wParam, lParam});
     }
     queue->arrived.notify_all();

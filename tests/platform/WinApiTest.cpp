@@ -130,6 +130,24 @@ TEST(ThreadMessageTest, PostToAThreadThatEndedFails) {
     EXPECT_EQ(FALSE, PostThreadMessageW(targetId, WM_USER, 0, 0));
 }
 
+// A thread that falls behind costs bounded memory: its senders are told.
+TEST(ThreadMessageTest, APostToAFullQueueFailsUntilAMessageIsTaken) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+    const DWORD me = GetCurrentThreadId();
+    for (WPARAM i = 0; i < WinApi::kPostedMessageLimit; ++i)
+        ASSERT_NE(FALSE, PostThreadMessageW(me, WM_USER, i, 0)) << i;
+    EXPECT_EQ(FALSE, PostThreadMessageW(me, WM_QUIT, 0, 0));
+    ASSERT_NE(FALSE, PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(0u, msg.wParam);
+    EXPECT_NE(FALSE, PostThreadMessageW(me, WM_USER + 1, 0, 0));
+    EXPECT_EQ(FALSE, PostThreadMessageW(me, WM_USER + 2, 0, 0));
+    size_t taken = 0;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ++taken;
+    EXPECT_EQ(WinApi::kPostedMessageLimit, taken);
+    EXPECT_EQ(WM_USER + 1, msg.message);
+}
+
 TEST(ThreadMessageTest, PeekHonoursTheFilterAndTheRemoveFlag) {
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);  // creates the queue; empty

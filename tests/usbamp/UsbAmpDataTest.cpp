@@ -192,6 +192,29 @@ TEST_F(UsbAmpDataTest, CountersWrapAtTwoToTheTwentyFourth) {
     EXPECT_EQ(16777215.0f, counters[7]);  // the largest counter is still exact
 }
 
+TEST_F(UsbAmpDataTest, AFullBufferLosesTheNewBlocksWithTheirCountersAndCountsThem) {
+    SetAmplifiers({Amplifier{}});
+    SetCounterStart(160);
+    startStreaming();
+    for (size_t b = 0; b < kBlockBufferLimit; ++b) ASSERT_TRUE(HandOverBlock()) << b;
+    EXPECT_FALSE(HandOverBlock());
+    EXPECT_FALSE(HandOverBlock());
+    EXPECT_FALSE(HandOverBlock(std::vector<float>(128, 1.0f)));
+    EXPECT_EQ(3u, DroppedBlocks());
+    EXPECT_EQ(kBlockBufferLimit, takeAnnouncements());
+
+    const auto kept = transferAll(16 * 8);
+    ASSERT_EQ(kBlockBufferLimit, kept.size());
+    EXPECT_EQ(160.0f + 16.0f * (kBlockBufferLimit - 1), kept.back()[0]);
+    // The receiver has caught up; the two blocks made meanwhile are a gap.
+    ASSERT_TRUE(HandOverBlock());
+    const auto next = transferAll(16 * 8);
+    ASSERT_EQ(1u, next.size());
+    EXPECT_EQ(kept.back()[0] + 16.0f * 3, next[0][0]);
+    Reset();
+    EXPECT_EQ(0u, DroppedBlocks());
+}
+
 // The plug-in's conversion of one raw group, in single precision, for a plate
 // whose offsets are (x, y, z) inches.
 struct Converted {
@@ -290,12 +313,14 @@ TEST_F(UsbAmpProducerTest, MakesRateOverSixteenBlocksASecondWithoutDrift) {
         startStreaming();
         EXPECT_EQ(c.firstDue, sleeperDeadline());
         size_t total = 0;
+        std::vector<std::vector<float>> blocks;
         for (const auto& expected : c.perSecond) {
             const auto got = advance(std::chrono::seconds(1));
             EXPECT_EQ(expected, got);
             total += got.first;
+            // Fetched each second, as a receiver would, before the buffer fills.
+            for (const auto& block : transferAll(16 * 8)) blocks.push_back(block);
         }
-        const auto blocks = transferAll(16 * 8);
         ASSERT_EQ(total, blocks.size());
         for (size_t k = 0; k < blocks.size(); ++k) EXPECT_EQ(static_cast<float>(16 * k), blocks[k][0]);
     }
