@@ -72,7 +72,7 @@ TEST_F(PlaceholderTest, HostThreadsAndTheStreamingWorkerShareTheDevicesSafely) {
         }
     });
     threads.emplace_back([&] {
-        while (!done) {
+        for (int round = 0; round < 300 && !done; ++round) {
             for (const Device& plate : plates) plate->OnParametersChanged();
             std::this_thread::yield();
         }
