@@ -15,14 +15,16 @@
 
 namespace KESU {
 
-// The ids of the parameters the host reports changed. Entries past the buffer
-// were never written, whatever count the host claims.
-inline std::vector<uint64_t> ChangedParameterIds(ZentuDigitalDevice::IDeviceHost& deviceHost,
+// The ids of the parameters the host reports changed; none without a device
+// host. Entries past the buffer were never written, whatever count the host
+// claims.
+inline std::vector<uint64_t> ChangedParameterIds(ZentuDigitalDevice::IDeviceHost* deviceHost,
                                                  const uint32_t* selector) {
-    const uint32_t count = deviceHost.GetChangedParameterCount();
+    if (!deviceHost) return {};
+    const uint32_t count = deviceHost->GetChangedParameterCount();
     std::vector<uint64_t> ids(count, 0);
     uint32_t written = 0;
-    deviceHost.GetChangedParameterIds(selector, ids.data(), &written);
+    deviceHost->GetChangedParameterIds(selector, ids.data(), &written);
     ids.resize(std::min(written, count));
     return ids;
 }

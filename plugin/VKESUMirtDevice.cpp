@@ -104,14 +104,9 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 
 void VKESUMirtDevice::OnParametersChanged() {
     // A thread inside this device's write holds mutex further up, in TransferData.
-    if (changes.Defer([this] { return ChangedIds(); })) return;
+    if (changes.Defer([this] { return ChangedParameterIds(deviceHost, &changedIdsSelector); })) return;
     boost::lock_guard<boost::mutex> lock(mutex);
-    ApplyParameterChanges(ChangedIds());
-}
-
-std::vector<uint64_t> VKESUMirtDevice::ChangedIds() {
-    if (!deviceHost) return {};
-    return ChangedParameterIds(*deviceHost, &changedIdsSelector);
+    ApplyParameterChanges(ChangedParameterIds(deviceHost, &changedIdsSelector));
 }
 
 void VKESUMirtDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {

@@ -100,7 +100,6 @@ public:
 private:
     // Callers hold mutex, or are the worker inside this device's write, which
     // holds it further up.
-    std::vector<uint64_t> ChangedIds();
     void ApplyParameterChanges(const std::vector<uint64_t>& ids);
 };
 

@@ -133,14 +133,9 @@ void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost
 
 void VSharedConfigDevice::OnParametersChanged() {
     // A thread inside a plate's write holds mutex further up, in OnDataReady.
-    if (changes.Defer([this] { return ChangedIds(); })) return;
+    if (changes.Defer([this] { return ChangedParameterIds(deviceHost, &changedIdsSelector); })) return;
     boost::unique_lock<boost::mutex> lock(mutex);
-    ApplyParameterChanges(ChangedIds());
-}
-
-std::vector<uint64_t> VSharedConfigDevice::ChangedIds() {
-    if (!deviceHost) return {};
-    return ChangedParameterIds(*deviceHost, &changedIdsSelector);
+    ApplyParameterChanges(ChangedParameterIds(deviceHost, &changedIdsSelector));
 }
 
 void VSharedConfigDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {

@@ -130,7 +130,6 @@ public:
 private:
     // Callers hold mutex, or are the worker inside a plate's write, which
     // holds it further up.
-    std::vector<uint64_t> ChangedIds();
     void ApplyParameterChanges(const std::vector<uint64_t>& ids);
     // Worker thread (detection handling), mutex held. Logs instead of
     // instantiating when no factory was given; marks the device instantiated
