@@ -34,9 +34,12 @@ double Metres(float scale, float size) {
     return static_cast<double>(metres);
 }
 
-// No host can place a plate whose size is not a length.
+// No force plate is smaller than a millimetre, and no host can place a plate
+// whose size is not a length.
+const double kSmallestPlateSize = 0.001;
+
 bool IsPlateSize(double metres) {
-    return std::isfinite(metres) && metres > 0.0;
+    return std::isfinite(metres) && metres >= kSmallestPlateSize;
 }
 
 void TakeTreadmill(CString& errors, std::vector<CustomPlateEntry>& entries) {
@@ -106,7 +109,7 @@ void BuildCustomPlateDefinitions() {
             usable.push_back(entry);
         } else if (g_host) {
             const std::string text = boost::str(
-                boost::format("Configured plate %s left out: its size %g x %g m is not a length above 0") %
+                boost::format("Configured plate %s left out: its size %g x %g m is not a length of 1 mm or more") %
                 entry.name % entry.sizeX % entry.sizeY);
             g_host->Log(text.c_str(), LogLevel::kWarning);
         }

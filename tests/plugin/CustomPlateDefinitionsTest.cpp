@@ -135,7 +135,7 @@ TEST(CustomPlateDefinitionsTest, FilesAndSettingsGiveTheseDefinitionsInThisOrder
     }
 }
 
-TEST(CustomPlateDefinitionsTest, APlateWithoutALengthAboveZeroIsLeftOutAndLoggedTheRestCounts) {
+TEST(CustomPlateDefinitionsTest, APlateUnderAMillimetreOrWithoutALengthIsLeftOutAndLoggedTheRestCounts) {
     const struct {
         const char* what;
         std::map<std::string, std::string> files;
@@ -156,6 +156,12 @@ TEST(CustomPlateDefinitionsTest, APlateWithoutALengthAboveZeroIsLeftOutAndLogged
          {{kCombo, Combo("1", "1", "2", "CP_INFO,1,0,Flat,T,0,0,5,0\nCP_INFO,2,0,Good,T,0,3,4,0\n")}},
          {{"Good", Millimetres(3), Millimetres(4)}},
          {"Flat"}},
+        {"combined platforms under a millimetre",
+         {{kCombo, Combo("1", "1", "4",
+                         "CP_INFO,1,0,Speck,T,0,1e-40,5,0\nCP_INFO,2,0,Half,T,0,600,0.5,0\n"
+                         "CP_INFO,3,0,Milli,T,0,1,1,0\nCP_INFO,4,0,Floor,T,0,600,400,0\n")}},
+         {{"Milli", Millimetres(1), Millimetres(1)}, {"Floor", Millimetres(600), Millimetres(400)}},
+         {"Speck", "Half"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
