@@ -84,8 +84,19 @@ VKESUMirtDevice::VKESUMirtDevice(uint32_t sampleRate, const VKESUDriverService::
 
 VKESUMirtDevice::~VKESUMirtDevice() = default;
 
+template <class Body>
+auto VKESUMirtDevice::HostCall(const Body& body) -> decltype(body()) {
+    if (hostCalls.IsInside()) return body();
+    boost::unique_lock<boost::mutex> lock =
+        hostTurns ? hostTurns->Lock(mutex) : boost::unique_lock<boost::mutex>(mutex);
+    return body();
+}
+
 void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
-    boost::lock_guard<boost::mutex> lock(mutex);
+    HostCall([this, newDeviceHost] { ConnectLocked(newDeviceHost); });
+}
+
+void VKESUMirtDevice::ConnectLocked(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
     deviceHost = newDeviceHost;
     // A host that connects nothing gets nothing published, rather than a crash.
     if (!deviceHost) return;
@@ -103,19 +114,17 @@ void VKESUMirtDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
 }
 
 void VKESUMirtDevice::OnParametersChanged() {
-    // A thread inside this device's write holds mutex further up, in TransferData.
-    if (changes.Defer([this] { return ChangedParameterIds(deviceHost, &changedIdsSelector); })) return;
-    boost::lock_guard<boost::mutex> lock(mutex);
-    ApplyParameterChanges(ChangedParameterIds(deviceHost, &changedIdsSelector));
-}
-
-void VKESUMirtDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids) {
-    for (uint64_t id : ids)
-        if (id == kBlinkActionId) driver->Blink(deviceIndex);
+    HostCall([this] {
+        for (uint64_t id : ChangedParameterIds(deviceHost, &changedIdsSelector))
+            if (id == kBlinkActionId) driver->Blink(deviceIndex);
+    });
 }
 
 bool VKESUMirtDevice::Start(uint32_t newHostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) {
-    boost::lock_guard<boost::mutex> lock(mutex);
+    return HostCall([&] { return StartLocked(newHostDeviceId, streamConfig); });
+}
+
+bool VKESUMirtDevice::StartLocked(uint32_t newHostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) {
     state = 0;
     wrapOffset = 0;
     // Below any counter, so that the capture's first block never counts as a wrap.
@@ -213,12 +222,10 @@ void VKESUMirtDevice::TransferData(const float* block, uint32_t deviceCount) {
     lastCounter = k;
     const int64_t firstIndex = wrapOffset - startCounter + k;
 
-    changes.Around(
-        [&] {
-            deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
-                                     static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
-        },
-        [this](const std::vector<uint64_t>& ids) { ApplyParameterChanges(ids); });
+    hostCalls.Around([&] {
+        deviceHost->WriteSamples(hostDeviceId, firstIndex, kSamplesPerBlock, outputIds.data(),
+                                 static_cast<uint32_t>(outputIds.size()), values, kValuesPerPacket);
+    });
 }
 
 }  // namespace KESU

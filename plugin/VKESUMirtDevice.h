@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <boost/shared_ptr.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "driver/VKESUDriverService.h"
-#include "plugin/VChangeDeferral.h"
+#include "plugin/VHostCallDeferral.h"
+#include "plugin/VHostTurns.h"
 #include "plugin/VKESUGenericPlateDefinition.h"
 #include "sdk/IDevice.h"
 #include "sdk/IDeviceHost.h"
@@ -32,10 +34,12 @@ public:
     VKESUMirtDevice(const VKESUMirtDevice&) = delete;
     VKESUMirtDevice& operator=(const VKESUMirtDevice&) = delete;
 
-    // Host threads; each takes mutex for the whole body, host calls included.
-    // OnParametersChanged called from inside this device's WriteSamples (the
-    // worker, mutex held) reads the changed ids at once and applies them
-    // once the write returned instead.
+    // Host threads; each takes mutex for the whole body, host calls
+    // included, ahead of the worker's next block. Called from inside this
+    // device's own WriteSamples (the worker, mutex held further up), each
+    // runs at once without taking mutex: the write needs nothing they change
+    // once it returns, and Start must declare the stream to the configuration
+    // the host lends for that call only.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     // A null streamConfig answers false and declares nothing.
@@ -94,13 +98,20 @@ public:
     // Whether the host took the device; the placeholder device reads and
     // writes it under its own mutex and offers a device not taken again.
     bool instantiated;
-    // A change reported from inside WriteSamples (mutex held) waits for it.
-    VChangeDeferral changes;
+    // Marks the worker inside this device's WriteSamples (mutex held).
+    VHostCallDeferral hostCalls;
+    // The placeholder device's, which made this one; empty for a device on
+    // its own, whose host calls then simply take mutex.
+    boost::shared_ptr<VHostTurns> hostTurns;
 
 private:
-    // Callers hold mutex, or are the worker inside this device's write, which
-    // holds it further up.
-    void ApplyParameterChanges(const std::vector<uint64_t>& ids);
+    // Host threads: runs the body of a host operation with mutex held by
+    // this call or, inside this device's write, further up.
+    template <class Body>
+    auto HostCall(const Body& body) -> decltype(body());
+    // Callers hold mutex: the bodies of Connect and Start.
+    void ConnectLocked(ZentuDigitalDevice::IDeviceHost* deviceHost);
+    bool StartLocked(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig);
 };
 
 }  // namespace KESU

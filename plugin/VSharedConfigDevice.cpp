@@ -103,7 +103,8 @@ VSharedConfigDevice::VSharedConfigDevice(VKESUDriverService* driverService)
       factory(nullptr),
       deviceHost(nullptr),
       changedIdsSelector(1),
-      definition(g_sharedConfigDefinition) {}
+      definition(g_sharedConfigDefinition),
+      hostTurns(new VHostTurns) {}
 
 VSharedConfigDevice::~VSharedConfigDevice() = default;
 
@@ -115,26 +116,42 @@ int VSharedConfigDevice::SyncModeFromText(std::string text) {
 }
 
 void VSharedConfigDevice::SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory) {
-    boost::unique_lock<boost::mutex> lock(mutex);
+    boost::unique_lock<boost::mutex> lock = hostTurns->Lock(mutex);
     factory = newFactory;
 }
 
 // ---- Host operations ----------------------------------------------------------
 
+template <class Body>
+void VSharedConfigDevice::HostCall(const Body& body) {
+    // A thread inside a plate's write holds mutex further up, in OnDataReady.
+    if (hostCalls.IsInside()) {
+        hostCalls.Defer(body);
+        return;
+    }
+    boost::unique_lock<boost::mutex> lock = hostTurns->Lock(mutex);
+    body();
+}
+
 void VSharedConfigDevice::Connect(ZentuDigitalDevice::IDeviceHost* newDeviceHost) {
     using namespace boost::placeholders;
-    boost::unique_lock<boost::mutex> lock(mutex);
-    connectedFlag = true;
-    deviceHost = newDeviceHost;
-    driver->SetStateCallback(boost::bind(&VSharedConfigDevice::OnDriverStatus, this, _1));
-    driver->SetDataCallback(boost::bind(&VSharedConfigDevice::OnDataReady, this, _1));
-    driver->DetectDevices(boost::bind(&VSharedConfigDevice::OnDetectionResult, this, _1, _2));
+    HostCall([this, newDeviceHost] {
+        connectedFlag = true;
+        deviceHost = newDeviceHost;
+        driver->SetStateCallback(boost::bind(&VSharedConfigDevice::OnDriverStatus, this, _1));
+        driver->SetDataCallback(boost::bind(&VSharedConfigDevice::OnDataReady, this, _1));
+        driver->DetectDevices(boost::bind(&VSharedConfigDevice::OnDetectionResult, this, _1, _2));
+    });
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
-    // A thread inside a plate's write holds mutex further up, in OnDataReady.
-    if (changes.Defer([this] { return ChangedParameterIds(deviceHost, &changedIdsSelector); })) return;
-    boost::unique_lock<boost::mutex> lock(mutex);
+    // The host owes the changed ids only during its notice.
+    if (hostCalls.IsInside()) {
+        const std::vector<uint64_t> ids = ChangedParameterIds(deviceHost, &changedIdsSelector);
+        hostCalls.Defer([this, ids] { ApplyParameterChanges(ids); });
+        return;
+    }
+    boost::unique_lock<boost::mutex> lock = hostTurns->Lock(mutex);
     ApplyParameterChanges(ChangedParameterIds(deviceHost, &changedIdsSelector));
 }
 
@@ -158,7 +175,17 @@ void VSharedConfigDevice::ApplyParameterChanges(const std::vector<uint64_t>& ids
 }
 
 bool VSharedConfigDevice::Start(uint32_t, ZentuDigitalDevice::IStreamConfig*) {
-    boost::unique_lock<boost::mutex> lock(mutex);
+    if (hostCalls.IsInside()) {
+        hostCalls.Defer([this] { StartCapture(); });
+        // Nothing done before the deferred start changes the detection or the
+        // devices: detections only queue.
+        return detectionOk && !devices.empty();
+    }
+    boost::unique_lock<boost::mutex> lock = hostTurns->Lock(mutex);
+    return StartCapture();
+}
+
+bool VSharedConfigDevice::StartCapture() {
     connectedFlag = false;
     synchronised = (syncMode == kGenlock);
     startTimeKnown = false;
@@ -179,16 +206,18 @@ bool VSharedConfigDevice::Start(uint32_t, ZentuDigitalDevice::IStreamConfig*) {
 void VSharedConfigDevice::Unused4() {}
 
 void VSharedConfigDevice::SetStartTime(double seconds) {
-    boost::unique_lock<boost::mutex> lock(mutex);
-    if (syncMode != kSoftwareTrigger) return;
-    startTime = seconds;
-    startTimeKnown = true;
+    HostCall([this, seconds] {
+        if (syncMode != kSoftwareTrigger) return;
+        startTime = seconds;
+        startTimeKnown = true;
+    });
 }
 
 void VSharedConfigDevice::Stop() {
-    boost::unique_lock<boost::mutex> lock(mutex);
-    driverRunning = false;
-    SetState(kStateStopped);
+    HostCall([this] {
+        driverRunning = false;
+        SetState(kStateStopped);
+    });
 }
 
 void VSharedConfigDevice::GetStatus(uint32_t* stateOut, uint8_t* flagOut) {
@@ -375,6 +404,7 @@ void VSharedConfigDevice::OnDetectionResult(const VKESUDriverService::VDllInitIn
             ReadRate(definition.sampleRate.value.GetValue(), rate);
             const std::unique_ptr<VKESUGenericPlateDefinition> plate(NewPlateDefinition(record));
             device.reset(new VKESUMirtDevice(rate, record, *plate, host, driver));
+            device->hostTurns = hostTurns;
             known.push_back(device);
             devices.push_back(device);
         }
@@ -417,6 +447,7 @@ void VSharedConfigDevice::InstantiateDevice(VKESUMirtDevice& device,
 }
 
 void VSharedConfigDevice::OnDataReady(float* block) {
+    hostTurns->GiveWay();
     boost::unique_lock<boost::mutex> lock(mutex);
     if (block == nullptr) {
         Log(host, "Transfer data called with null pointer", LogLevel::kWarning);
@@ -432,12 +463,10 @@ void VSharedConfigDevice::OnDataReady(float* block) {
         synchronised = true;
     }
 
-    changes.Around(
-        [&] {
-            for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
-                device->TransferData(block, deviceCount);
-        },
-        [this](const std::vector<uint64_t>& ids) { ApplyParameterChanges(ids); });
+    hostCalls.Around([&] {
+        for (const boost::shared_ptr<VKESUMirtDevice>& device : devices)
+            device->TransferData(block, deviceCount);
+    });
 }
 
 bool VSharedConfigDevice::FindTriggerCounter(const float* block, int64_t& startCounter) const {

@@ -20,7 +20,8 @@
 #include "driver/VKESUDriverService.h"
 #include "platform/win/WinApi.h"
 #include "plugin/SampleRates.h"
-#include "plugin/VChangeDeferral.h"
+#include "plugin/VHostCallDeferral.h"
+#include "plugin/VHostTurns.h"
 #include "plugin/VKESUMirtDevice.h"
 #include "plugin/VSharedConfigDefinition.h"
 #include "sdk/IDevice.h"
@@ -45,11 +46,13 @@ public:
     VSharedConfigDevice(const VSharedConfigDevice&) = delete;
     VSharedConfigDevice& operator=(const VSharedConfigDevice&) = delete;
 
-    // Host threads; each takes mutex for its whole body. A null device host
-    // leaves the device without one: nothing is asked of or told to the host.
-    // OnParametersChanged called from inside a device's WriteSamples (the
-    // worker, mutex held) reads the changed ids at once and applies them
-    // after the block instead.
+    // Host threads; each takes mutex for its whole body, ahead of the
+    // worker's next block. A null device host leaves the device without one:
+    // nothing is asked of or told to the host. Called from inside a plate's
+    // WriteSamples (the worker, mutex held), each is done once the block has
+    // been written to every plate instead, in the order asked; Start then
+    // answers at once whether it will start, and OnParametersChanged reads
+    // the changed ids at once.
     void Connect(ZentuDigitalDevice::IDeviceHost* deviceHost) override;
     void OnParametersChanged() override;
     bool Start(uint32_t hostDeviceId, ZentuDigitalDevice::IStreamConfig* streamConfig) override;
@@ -68,7 +71,7 @@ public:
     void OnDataReady(float* block);
 
     // Host thread (BeginDeviceInstantiation); takes mutex, since detection
-    // handling reads the factory on the worker.
+    // handling reads the factory on the worker, ahead of the worker's next block.
     void SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory);
 
     // Host threads and the worker; callers hold mutex. SetState and
@@ -123,11 +126,20 @@ public:
     ZentuDigitalDevice::IDeviceHost* deviceHost;
     uint32_t changedIdsSelector;
     VSharedConfigDefinition definition;
-    // A change reported from inside a plate's WriteSamples, while the worker
-    // hands a block to the devices (mutex held), waits for the hand-over.
-    VChangeDeferral changes;
+    // A call from inside a plate's WriteSamples, while the worker hands a
+    // block to the devices (mutex held), waits for the hand-over.
+    VHostCallDeferral hostCalls;
+    // Shared with every amplifier device this one makes: the worker gives way
+    // to a host thread waiting for either device's lock.
+    boost::shared_ptr<VHostTurns> hostTurns;
 
 private:
+    // Host threads: runs the body of a host operation with mutex held, or,
+    // from inside a write, once the block has been handed over.
+    template <class Body>
+    void HostCall(const Body& body);
+    // Callers hold mutex: the body of Start.
+    bool StartCapture();
     // Callers hold mutex, or are the worker inside a plate's write, which
     // holds it further up.
     void ApplyParameterChanges(const std::vector<uint64_t>& ids);

@@ -1,36 +1,19 @@
 #include "tests/driver/DriverTest.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <boost/bind/bind.hpp>
-#include <fstream>
 #include <stdexcept>
 
 #include "sdk/ModuleHost.h"
 #include "tests/support/SettleWorker.h"
+#include "tests/support/ThreadState.h"
 
 namespace KESUTest {
 
-namespace {
-
-// The state of a kernel thread of this process as /proc shows it ('S' asleep,
-// 'R' running); 0 when it is gone.
-char ThreadState(long kernelId) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(kernelId) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return 0;
-    const size_t close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
-}
-
-}  // namespace
-
 BlockingCall::BlockingCall(std::function<void()> call)
     : thread_([this, call] {
-          kernelId_ = static_cast<long>(syscall(SYS_gettid));
+          kernelId_ = KernelThreadId();
           started_.Raise();
           call();
           hasReturned_ = true;

@@ -227,6 +227,47 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
                  EXPECT_EQ(0.0f, packets[2].values[2]) << plate->InstanceName();
              }
          }},
+        // Each returns at once; the placeholder's act once the block is written.
+        {"a host that stops the capture inside WriteSamples",
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries, &s](const std::string& operation, DeviceHost&) {
+                 if (operation == "WriteSamples" && reentries++ == 0) s.placeholder->Device()->Stop();
+             });
+         },
+         nullptr,
+         [](HostSession& s) {
+             // The amplifiers run on, as after any host stop.
+             EightBlocks(s);
+             uint32_t state = 0;
+             uint8_t flag = 0;
+             s.placeholder->Device()->GetStatus(&state, &flag);
+             EXPECT_EQ(2u, state);
+         }},
+        {"a host that starts the capture again inside WriteSamples",
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries, &s](const std::string& operation, DeviceHost&) {
+                 if (operation != "WriteSamples" || reentries++ > 0) return;
+                 EXPECT_TRUE(s.placeholder->Device()->Start(s.placeholder->HostDeviceId(), s.placeholder));
+             });
+         },
+         nullptr,
+         [](HostSession& s) {
+             ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+             ASSERT_TRUE(s.host.WaitUntil([] { return LibraryCalls("fmBroadcastStart") == 2; }, kSafetyNet));
+             ASSERT_TRUE(UsbAmpSim::WaitUntilStreaming(kSafetyNet));
+             s.placeholder->Device()->SetStartTime(HostSession::kNow);
+             ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+             ASSERT_TRUE(s.WaitForPackets(2));
+             for (DeviceHost* plate : s.plates) EXPECT_EQ((std::vector<int64_t>{0, 0}), FirstIndices(plate));
+             EXPECT_EQ(2u, LibraryCalls("fmBroadcastStart"));
+         }},
+        {"a host that starts a plate again inside its WriteSamples",
+         [&reentries](HostSession& s) {
+             s.host.SetReentry([&reentries](const std::string& operation, DeviceHost& plate) {
+                 if (operation != "WriteSamples" || reentries++ > 0) return;
+                 EXPECT_TRUE(plate.Device()->Start(plate.HostDeviceId(), &plate));
+             });
+         }},
         {"amplifiers unplugged and plugged again across hundreds of re-scans", nullptr,
          [](HostSession& s) {
              // Four identities, one of them sometimes twice: at most five devices.

@@ -28,7 +28,7 @@ std::vector<std::string> ParameterReads(const FakeHost& host) {
 
 }  // namespace
 
-TEST_F(PlaceholderTest, AChangeSentFromInsideAWriteIsReadAtTheNoticeAndActsOnce) {
+TEST_F(PlaceholderTest, ACallFromInsideAWriteReturnsAndActsOnceAfterTheBlockInTheOrderAsked) {
     Connect({Amp(300, 0)});
     const Device device = Devices().at(0);
     AskingDeviceHost plateHost(host.DeviceHost("AS0PS0"), *device);
@@ -39,52 +39,99 @@ TEST_F(PlaceholderTest, AChangeSentFromInsideAWriteIsReadAtTheNoticeAndActsOnce)
         noticed.OnParametersChanged();
         stored.SetChangedParameterIds({});
     };
+    auto rate = [&](const char* text) {
+        ZentuDigitalDevice::IParameterValueEnum value = KESU::g_sharedConfigDefinition.sampleRate.value;
+        value.SetValue(text);
+        ASSERT_TRUE(placeholderHost->inner.SetStoredValue("SampleRate", value));
+        notice(placeholderHost->inner, *placeholder, 1);
+    };
+    const auto writes = [&] { return host.CallsOf("WriteSamples").size(); };
     struct Case {
         const char* what;
         std::function<void()> inside;
         std::vector<std::string> calls;  // library calls while its block is handled
+        std::function<void()> after = nullptr;
     };
     const Case cases[] = {
-        {"rate",
-         [&] {
-             ZentuDigitalDevice::IParameterValueEnum rate = KESU::g_sharedConfigDefinition.sampleRate.value;
-             rate.SetValue("500");
-             ASSERT_TRUE(placeholderHost->inner.SetStoredValue("SampleRate", rate));
-             notice(placeholderHost->inner, *placeholder, 1);
-         },
-         {"fmBroadcastStop()", "fmBroadcastAcquisitionRate(500)"}},
+        {"rate", [&] { rate("500"); }, {"fmBroadcastStop()", "fmBroadcastAcquisitionRate(500)"}},
         {"zero, then the write throws",
          [&] {
              notice(placeholderHost->inner, *placeholder, 3);
              throw std::runtime_error("host write failed");
          },
          {"fmBroadcastZero()"}},
+        {"zero and rate in one write",
+         [&] {
+             notice(placeholderHost->inner, *placeholder, 3);
+             rate("250");
+         },
+         {"fmBroadcastZero()", "fmBroadcastStop()", "fmBroadcastAcquisitionRate(250)"}},
         {"blink of the plate itself",
          [&] { notice(plateHost.inner, *device, 5); },
          {"fmDLLSelectDeviceIndex(0)", "fmSetBlink()"}},
-        // That thread waits for the lock and handles the change itself.
-        {"zero from another host thread meanwhile",
+        {"a call from another host thread is no call from inside",
          [&] {
-             bool deferred = true;
-             std::thread([&] {
-                 deferred = placeholder->changes.Defer([] { return std::vector<uint64_t>{3}; });
-             }).join();
-             EXPECT_FALSE(deferred);
+             bool elsewhere = true;
+             std::thread([&] { elsewhere = placeholder->hostCalls.IsInside(); }).join();
+             EXPECT_FALSE(elsewhere);
+             EXPECT_TRUE(placeholder->hostCalls.IsInside());
          },
          {}},
+        // The amplifiers run on, as after any host stop.
+        {"stop", [&] { placeholder->Stop(); }, {}, [&] { EXPECT_EQ(StateOf(*placeholder), 2u); }},
+        {"the plate's own start",
+         [&] {
+             const size_t declared = host.CallsOf("SetSamplesPerPacket").size();
+             EXPECT_TRUE(device->Start(7, &host));
+             EXPECT_EQ(declared + 1, host.CallsOf("SetSamplesPerPacket").size());
+         },
+         {}},
+        {"stop, then start, then its start time",
+         [&] {
+             placeholder->Stop();
+             EXPECT_TRUE(placeholder->Start(0, &host));
+             placeholder->SetStartTime(1.0);
+         },
+         {"fmBroadcastAcquisitionRate(250)", "fmBroadcastStop()", "fmBroadcastStart()"},
+         [&] {
+             EXPECT_EQ(StateOf(*placeholder), 1u) << "the stop came before the start";
+             const size_t written = writes();
+             Feed(Block(1, 2000));
+             EXPECT_EQ(writes(), written + 1);
+         }},
+        {"start, written on once the start time is given",
+         [&] { EXPECT_TRUE(placeholder->Start(0, &host)); },
+         {"fmBroadcastAcquisitionRate(250)", "fmBroadcastStop()", "fmBroadcastStart()"},
+         [&] {
+             const size_t written = writes();
+             Feed(Block(1, 2000));
+             EXPECT_EQ(writes(), written);
+             placeholder->SetStartTime(0.0);
+             Feed(Block(1, 2016));
+             EXPECT_EQ(writes(), written + 1);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         plateHost.inside = c.inside;
-        for (const std::vector<std::string>& calls : {c.calls, std::vector<std::string>()}) {
+        for (const bool first : {true, false}) {
             ASSERT_TRUE(StartCapture());
             placeholder->SetStartTime(0.0);
             UsbAmpSim::ClearCalls();
             Feed(Block(1, 1000));
-            EXPECT_THAT(LibraryCalls(), ElementsAreArray(calls)) << "the change must act once, at its block";
+            EXPECT_THAT(LibraryCalls(), ElementsAreArray(first ? c.calls : std::vector<std::string>()))
+                << "the calls must act once, at its block";
+            if (first && c.after) c.after();
+            if (HasFatalFailure()) return;
+            // Outside any write a notice from the worker itself acts at once,
+            // also after a write that threw.
+            UsbAmpSim::ClearCalls();
+            service->Enqueue([&] { notice(placeholderHost->inner, *placeholder, 0); });
+            ASSERT_TRUE(Drain());
+            EXPECT_THAT(LibraryCalls(), ElementsAre("fmBroadcastStop()", "fmBroadcastGenlock(0)"));
         }
     }
-    EXPECT_EQ(placeholder->sampleRate, 500u);
+    EXPECT_EQ(placeholder->sampleRate, 250u);
 }
 
 TEST_F(PlaceholderTest, StartIsRefusedWithoutAUsableDetection) {
