@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/driver/DriverTest.h"
@@ -242,6 +243,27 @@ TEST_F(WorkerTest, ACommandWhoseMessageWasLostRunsAfterTheNextDataMessage) {
 
     ASSERT_TRUE(events.WaitForCount(2));
     EXPECT_THAT(events.All(), ElementsAre("data", "command"));
+}
+
+// The turn comes every fourth block of a drain, counted from its start, so a
+// command queued inside the first block waits out three more and no fifth.
+TEST_F(WorkerTest, ACommandQueuedInsideADrainRunsAfterItsFourthBlock) {
+    service->SetDataCallback([this, queued = false](float*) mutable {
+        events.Add("data");
+        if (!std::exchange(queued, true)) service->Enqueue([this] { events.Add("command"); });
+    });
+    StartStreaming();
+    Gate& gate = NewGate();
+    service->Enqueue(gate.Command());
+    ASSERT_TRUE(gate.WaitUntilArrived());
+    for (int b = 0; b < 10; ++b) HandOver(static_cast<float>(b));
+    gate.Open();
+    ASSERT_TRUE(events.WaitForCount(11));
+    ASSERT_TRUE(Drain());
+
+    std::vector<std::string> expected(11, "data");
+    expected[4] = "command";
+    EXPECT_EQ(events.All(), expected);
 }
 
 // A message that means nothing to the worker, so a post that arrives changes nothing.

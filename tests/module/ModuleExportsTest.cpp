@@ -80,6 +80,7 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
     const struct {
         std::map<std::string, std::string> files;
         std::vector<std::string> custom;
+        bool withHost = true;
     } cases[] = {
         {{}, {}},
         {{{"Ambulor.cfg",
@@ -89,13 +90,19 @@ TEST_F(ExportsTest, DefinitionsComeInOrderWithTheCustomPlatesBeforeForcePlate) {
            "CP_COUNT,2\nCP_INFO,1,0,PAIR_A,T,0,1,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"},
           {"TreadmillSupport.cfg", "SETUP_TYPE 5\nX_DIMENSION 30\nY_DIMENSION 70\n"}},
          {"SIDE_BY_SIDE_TM", "PAIR_A", "PAIR_B", "UNIT_1"}},
+        // No host to warn: the plate of no length is left out all the same.
+        {{{"CombinationPlatform.cfg",
+           "CP_COUNT,2\nCP_INFO,1,0,FLAT,T,0,0,2,0\nCP_INFO,2,0,PAIR_B,T,0,3,4,0\n"}},
+         {"PAIR_B"},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.files.size());
+        std::filesystem::remove_all(drive_.Path() / "KESU/CFG");
         for (const auto& file : c.files) WriteConfig(file.first, file.second);
         FakeHost host;
         KESUHost::PluginModule& module = Load();
-        module.Initialise(&host);
+        module.Initialise(c.withHost ? &host : nullptr);
         module.ProvideDeviceDefinitions(&host);
 
         std::vector<std::string> expected = models;

@@ -40,6 +40,11 @@ TEST_F(PlaceholderTest, SoftwareTriggerCountsBackFromTheHostClock) {
         {"clock 9.2e15 s ahead", 0.0, 9.2e15, 5000, std::nullopt},
         {"clock 9.2e15 s behind", 0.0, -9.2e15, 5000, std::nullopt},
         {"clock 1e9 s ahead", 0.0, 1e9, 5000, 5000 - int64_t(1000000000000)},
+        // At 1000 Hz: the clock is the double nearest 2^53 / 1000 s, and 1000 times it is
+        // 2^53 + 0.1875, which rounds to 2^53, the largest count kept. One step of the
+        // clock (2^-9 s) on, the product is 2^53 + 2.140625: 2^53 + 2, the next double.
+        {"count exactly 2^53", 0.0, 9007199254740.9921875, 5000, 5000 - int64_t(9007199254740992)},
+        {"count 2^53 + 2", 0.0, 9007199254740.994140625, 5000, std::nullopt},
         {"first counter NaN", 4.5, 5.0, NAN, std::nullopt},
         {"first counter past 24 bits", 4.5, 5.0, 16777216.0f, std::nullopt},
     };

@@ -35,6 +35,16 @@ TEST(UsbAmpAllocationTest, AStreamingRunAllocatesNothingPerBlock) {
     EXPECT_EQ(0u, AllocationsOf([&] { stream(1000); }));
     EXPECT_TRUE(Calls().empty());
     EXPECT_GT(DataTransfers(), 2000u);
+
+    // Behind a worker that fetches nothing the buffer fills, and each block
+    // made then is dropped: its buffer makes the next one. The block past the
+    // limit is the last to find no spare.
+    for (size_t b = 0; b <= kBlockBufferLimit; ++b) HandOverBlock();
+    const uint64_t dropped = DroppedBlocks();
+    EXPECT_EQ(0u, AllocationsOf([] {
+                  for (int b = 0; b < 100; ++b) HandOverBlock();
+              }));
+    EXPECT_EQ(dropped + 100, DroppedBlocks());
     // The count is not blind: a recorded transfer allocates.
     RecordDataTransfers(true);
     EXPECT_GT(AllocationsOf([&] { stream(1); }), 0u);
