@@ -177,6 +177,7 @@ TEST_F(KesuHostTest, ASettingOffTheModulesOfferOrAPointOffAPlateIsRefusedInOneLi
         {{"--threshold", "-0.5"}, "--threshold must be a number from 0 to 50 N"},
         {{"--seconds", "3600.5"}, "--seconds must be above 0 and at most 3600"},
         {{"--load", "600,nan,0"}, "--load is FORCE,X,Y: three finite numbers"},
+        {{"--load", "1,2,3,4"}, "--load is FORCE,X,Y: three finite numbers"},
         {{"--csv", ""}, "--csv needs a file name"},
         {{"--csv", unreachable.c_str()}, "cannot write --csv " + unreachable + ": No such file"},
         // A refused run leaves the file as it was.
@@ -202,6 +203,13 @@ TEST_F(KesuHostTest, ASettingOffTheModulesOfferOrAPointOffAPlateIsRefusedInOneLi
     }
     EXPECT_FALSE(std::filesystem::exists(fresh));
     EXPECT_EQ("kept\n", Slurp(kept));
+
+    // The limits themselves are on offer.
+    for (const char* threshold : {"0", "50"}) {
+        std::string out, err;
+        EXPECT_EQ(0, RunInProcess({"--threshold", threshold, "--seconds", "0.01"}, out, err))
+            << threshold << err;
+    }
 }
 
 // A file that fails when it is closed, or already while the capture runs.
