@@ -212,14 +212,21 @@ TEST_F(KesuHostTest, ASettingOffTheModulesOfferOrAPointOffAPlateIsRefusedInOneLi
     }
 }
 
-// A file that fails when it is closed, or already while the capture runs.
+// A file that fails when it is closed, or already while the capture runs:
+// then the capture ends there, far short of its window, and each plate's note
+// says so.
 TEST_F(KesuHostTest, ACsvFileThatCannotBeWrittenEndsTheRunWithStatusOne) {
-    for (const char* seconds : {"0.001", "0.2"}) {
+    for (const auto& [seconds, endedEarly] : {std::pair{"0.001", 0}, std::pair{"10", 2}}) {
         SCOPED_TRACE(seconds);
         std::string out, err;
         EXPECT_EQ(1, RunInProcess({"--seconds", seconds, "--csv", "/dev/full"}, out, err)) << out;
         EXPECT_NE(std::string::npos, err.find("kesu-host: cannot write /dev/full: No space left on device\n"))
             << err;
+        const std::regex ended(
+            R"(note: plate \d does not cover the window \d+ to \d+: the capture ended at )");
+        EXPECT_EQ(endedEarly,
+                  std::distance(std::sregex_iterator(out.begin(), out.end(), ended), std::sregex_iterator()))
+            << out;
     }
 }
 
