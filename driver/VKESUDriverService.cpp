@@ -317,6 +317,7 @@ void VKESUDriverService::InitDll(VDllInitInfo& info) {
         stopPending = false;
         Sleep(1000);
     }
+    DropEarlierBlocks();
 
     dllInitialised = true;
     info.status = DllInitStatus::kInitialised;
@@ -359,6 +360,20 @@ void VKESUDriverService::InitDll(VDllInitInfo& info) {
     fmBroadcastResetSoftware();
     Log("::fmBroadcastResetSoftware()", LogLevel::kTrace);
     Sleep(1000);
+}
+
+void VKESUDriverService::DropEarlierBlocks() {
+    // Blocks still held were made for the amplifier set of the last start-up;
+    // once detection has counted the new set they would be read in its
+    // layout. They are not handed on: the data callback takes its owner's
+    // lock, which is never taken under stateMutex, and the acquisition they
+    // belong to is stopped anyway.
+    float* block = nullptr;
+    int dropped = 0;
+    while (fmDLLTransferFloatData(&block)) ++dropped;
+    if (dropped > 0)
+        Log(str(format("Dropped %d data blocks made before the amplifiers were initialised again") % dropped),
+            LogLevel::kWarning);
 }
 
 // ---- Detection ----------------------------------------------------------------

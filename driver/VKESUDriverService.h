@@ -123,6 +123,9 @@ private:
     void EnqueueLocked(const boost::function<void()>& command);
     // Worker thread, stateMutex held by the caller (detection).
     void InitDll(VDllInitInfo& info);
+    // Once no block of the earlier set can still come: after the stop of a
+    // repeated start-up and its pause, before the library is initialised.
+    void DropEarlierBlocks();
     void DownloadCalibration();
     VDeviceInfo ReadDevice(int index);
     // Worker thread (commands and a repeated start-up), or the caller's thread

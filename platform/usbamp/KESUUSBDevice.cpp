@@ -111,6 +111,8 @@ struct Script {
     std::vector<std::string> unwrittenTexts;
     int32_t readyAfterPolls = 1;
     int32_t pollsSinceInit = 0;
+    // The amplifiers answered at the last fmDLLInit: the groups of every block made since.
+    std::optional<int32_t> initialisedCount;
     int32_t setupCheckCode = 1;
     std::vector<int32_t> calibrationList;
     std::map<int32_t, CalibrationScript> calibration;
@@ -284,7 +286,7 @@ bool queueBlock(Script& s, std::vector<float> block) {
 
 // Caller holds the library's mutex and has checked that it is streaming.
 bool makeBlock(Script& s) {
-    const int32_t count = answeredDeviceCount(s);
+    const int32_t count = s.initialisedCount.value_or(answeredDeviceCount(s));
     if (count < 1) return false;
     const size_t devices = static_cast<size_t>(count);
     std::vector<std::array<float, 6>>& loads = s.rawLoads;
@@ -418,7 +420,10 @@ extern "C" {
 
 USBAMPSIM_API int fmDLLInit(void) {
     enter(__func__);
-    change([](Script& s) { s.pollsSinceInit = 0; });
+    change([](Script& s) {
+        s.pollsSinceInit = 0;
+        s.initialisedCount = answeredDeviceCount(s);
+    });
     return 0;
 }
 

@@ -101,7 +101,10 @@ USBAMPSIM_API void Reset();
 USBAMPSIM_API void SetAmplifiers(std::vector<Amplifier> amplifiers);
 // What fmDLLGetDeviceCount answers instead of the number of amplifiers listed
 // (also 0, negative, or more than listed); std::nullopt answers that number
-// again. Generated blocks carry one group per amplifier answered.
+// again. Generated blocks carry one group per amplifier answered at the last
+// fmDLLInit, as a library fixes its set of amplifiers when it is initialised
+// (before any fmDLLInit: one per amplifier answered now). fmDLLInit leaves the
+// blocks already made queued as they are.
 USBAMPSIM_API void SetDeviceCountAnswer(std::optional<int32_t> count);
 // The identity text getters named here (e.g. "fmGetAmplifierSerialNumber")
 // record their call but leave the caller's buffer untouched, as a library that
@@ -189,10 +192,11 @@ USBAMPSIM_API void ChangePointLoadAt(int32_t deviceIndex, uint32_t counter, floa
 // (modulo 2^24); every other sample carries kTriggerIdle.
 USBAMPSIM_API void SetTrigger(int32_t deviceIndex, uint32_t counter, float value);
 // Makes one block from the counters, loads and triggers (16 samples x the
-// device count answered x 8 floats); a count below 1 makes none. Answers true
-// when a block was queued and its message posted. While not streaming nothing
-// is made and the counters stay; a block made while the queue is full is
-// dropped; when the post fails the block stays queued.
+// blocks' device count, see SetDeviceCountAnswer, x 8 floats); a count below
+// 1 makes none. Answers true when a block was queued and its message posted.
+// While not streaming nothing is made and the counters stay; a block made
+// while the queue is full is dropped; when the post fails the block stays
+// queued.
 USBAMPSIM_API bool HandOverBlock();
 // Queues these floats as they are, under the same rules; an empty one is refused.
 USBAMPSIM_API bool HandOverBlock(std::vector<float> floats);

@@ -213,6 +213,39 @@ TEST_F(StartUpTest, ARepeatedStartUpOpensWithAStopAndClearsStopPending) {
     EXPECT_THAT(WorkerPauses(), ElementsAre(250u, 1000u, 250u, 250u, 1000u, 500u, /* the stop */ 250u));
 }
 
+TEST_F(StartUpTest, BlocksMadeBeforeARepeatedStartUpAreFetchedAndDroppedBeforeTheInitWithOneWarning) {
+    std::atomic<int> delivered{0};
+    service->SetDataCallback([&delivered](float*) { ++delivered; });
+    UsbAmpSim::SetAmplifiers({Plate(0)});
+    for (const int left : {3, 0}) {
+        SCOPED_TRACE(left);
+        StartStreaming();
+        ClearRecords();
+        UsbAmpSim::RecordDataTransfers(true);
+        delivered = 0;
+        // Made while the start-up is under way, before its stop.
+        UsbAmpSim::HoldCall("fmBroadcastStop");
+        service->DetectDevices(Service::DetectionCallback());
+        ASSERT_TRUE(UsbAmpSim::WaitUntilHeld(kSafetyNet));
+        for (int b = 0; b < left; ++b) ASSERT_TRUE(UsbAmpSim::HandOverBlock());
+        UsbAmpSim::ReleaseHeldCall();
+        ASSERT_TRUE(Drain());
+
+        std::vector<std::string> calls;
+        for (const UsbAmpSim::Call& call : UsbAmpSim::Calls()) calls.push_back(call.function);
+        std::vector<std::string> expected{"fmBroadcastStop"};
+        expected.insert(expected.end(), left + 1, "fmDLLTransferFloatData");  // the last one finds none
+        expected.push_back("fmDLLInit");
+        ASSERT_GE(calls.size(), expected.size());
+        EXPECT_EQ(expected, std::vector<std::string>(calls.begin(), calls.begin() + expected.size()));
+        EXPECT_EQ(0, delivered);
+        const std::vector<std::string> warned{
+            "2 Dropped 3 data blocks made before the amplifiers were initialised again"};
+        EXPECT_EQ(left > 0 ? warned : std::vector<std::string>(),
+                  Between(Log(), "0 ::fmBroadcastStop()", "0 ::fmDLLInit()"));
+    }
+}
+
 TEST_F(StartUpTest, AStartUpAfterATimeOutNeitherStopsNorClearsStopPending) {
     UsbAmpSim::SetReadyAfterPolls(UsbAmpSim::kNeverReady);
     Detect();

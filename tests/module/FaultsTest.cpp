@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -119,6 +120,74 @@ void HostileBlocks(HostSession& s) {
     EXPECT_TRUE(std::isnan(v[27 + 0]));
     EXPECT_EQ(kForce, v[36 + 2]);
     for (int k = 45; k < 144; ++k) EXPECT_EQ(packets[0].values[k], v[k]) << k;
+}
+
+// Amplifiers plugged in or unplugged while they run, then a re-scan and a new
+// capture on the new set. Amplifier 0 is under kForce throughout and stays;
+// amplifier 1 is under a load of its own. Blocks of the old set wait in the
+// library when the re-scan's start-up begins: those of its pause before the
+// stop, and with a host taking 20 ms a packet a full buffer. No plate may get
+// a value of another plate, or of memory past a block.
+Fault Rescan(const char* what, int before, int after, bool slowHost) {
+    using namespace std::chrono_literals;
+    const float otherForce = 300.0f;
+    auto clock = std::make_shared<UsbAmpSim::ManualClock>();
+    auto flooding = std::make_shared<std::atomic<bool>>(false);
+    Fault fault{what};
+    fault.plates = static_cast<size_t>(before);
+    fault.logged = {slowHost ? "Dropped 256 data blocks" : "Dropped 31 data blocks"};
+    fault.arrange = [=](HostSession& s) {
+        UsbAmpSim::SetAmplifiers(Amplifiers(before));
+        UsbAmpSim::SetPointLoad(1, otherForce, 0.0f, 0.0f);
+        UsbAmpSim::SetBlockSource(UsbAmpSim::BlockSource::Producer);
+        UsbAmpSim::SetClock(clock);
+        s.host.SetReentry([=, &s](const std::string& operation, DeviceHost& device) {
+            // Each plate connected inside its instantiation: a new one is written
+            // to from the first block after the re-scan's detection.
+            if (operation == "InstantiateDevice" && s.placeholder) device.Device()->Connect(&device);
+            if (operation != "WriteSamples" || !*flooding) return;
+            clock->Advance(20ms);
+            clock->WaitForSleeper(kSafetyNet);
+        });
+    };
+    fault.capture = [=](HostSession& s) {
+        UsbAmpSim::SetAmplifiers(Amplifiers(after));  // while the amplifiers run
+        if (slowHost) {
+            *flooding = true;
+            clock->Advance(16ms);  // the first block; the host's writes move the clock on
+            ASSERT_TRUE(s.host.WaitUntil([] { return UsbAmpSim::DroppedBlocks() > 0; }, kSafetyNet));
+        } else {
+            clock->Advance(160ms);
+            ASSERT_TRUE(s.WaitForPackets(10));
+        }
+        UsbAmpSim::HoldCall("fmBroadcastStop");
+        ASSERT_TRUE(s.Rescan());
+        ASSERT_TRUE(UsbAmpSim::WaitUntilHeld(kSafetyNet));
+        *flooding = false;
+        clock->Advance(500ms);  // before the start-up's stop: 31 blocks at 1000 Hz
+        clock->WaitForSleeper(kSafetyNet);
+        UsbAmpSim::ReleaseHeldCall();
+        ASSERT_TRUE(s.WaitForDetection(2));
+        s.ConnectPlates();
+        s.plates.resize(static_cast<size_t>(after));
+        std::vector<size_t> written;
+        for (DeviceHost* plate : s.plates) written.push_back(plate->PacketCount());
+
+        ASSERT_TRUE(s.Start());
+        clock->Advance(160ms);
+        for (size_t p = 0; p < s.plates.size(); ++p) {
+            ASSERT_TRUE(
+                s.host.WaitUntil([&] { return s.plates[p]->PacketCount() >= written[p] + 10; }, kSafetyNet));
+            EXPECT_EQ(written[p] + 10, s.plates[p]->PacketCount())
+                << "no block of the old set after the re-scan";
+            const float force = p == 0 ? kForce : otherForce;
+            for (const Packet& packet : s.plates[p]->Packets())
+                for (uint32_t k = 0; k < packet.sampleCount; ++k)
+                    ASSERT_EQ(force, packet.values[9 * k + 2])
+                        << s.plates[p]->InstanceName() << ", index " << packet.firstIndex + k;
+        }
+    };
+    return fault;
 }
 
 using FaultsTest = ModuleTest;
@@ -302,6 +371,10 @@ TEST_F(FaultsTest, ThePlugInLogsAndGoesOnAndLosesNothingItHolds) {
              s.plates.resize(2);
          }},
         {"hostile blocks", nullptr, nullptr, HostileBlocks},
+        Rescan("one amplifier streaming, a second at the re-scan, a host that keeps up", 1, 2, false),
+        Rescan("one amplifier streaming, a second at the re-scan, a host taking 20 ms a packet", 1, 2, true),
+        Rescan("two amplifiers streaming, one left at the re-scan, a host that keeps up", 2, 1, false),
+        Rescan("two amplifiers streaming, one left at the re-scan, a host taking 20 ms a packet", 2, 1, true),
         {"a hardware trigger that never comes", nullptr,
          [](HostSession& s) { ASSERT_TRUE(s.ChangeText("SyncMode", "Hardware trigger")); },
          [](HostSession& s) {

@@ -131,7 +131,7 @@ TEST_F(UsbAmpDataTest, HandedOverBlocksArriveInOrderAsMessagesAndTransfers) {
     EXPECT_EQ(first, untouched);
 }
 
-TEST_F(UsbAmpDataTest, GeneratedBlocksInterleaveSixteenSamplesOfEveryAmplifierAnswered) {
+TEST_F(UsbAmpDataTest, GeneratedBlocksInterleaveSixteenSamplesOfEveryAmplifierAnsweredAtTheLastInit) {
     // The fourth amplifier is answered but not listed: counters only.
     SetAmplifiers({Amplifier{}, Amplifier{}, Amplifier{}});
     SetDeviceCountAnswer(4);
@@ -168,6 +168,21 @@ TEST_F(UsbAmpDataTest, GeneratedBlocksInterleaveSixteenSamplesOfEveryAmplifierAn
         EXPECT_FALSE(HandOverBlock());
     }
     EXPECT_EQ(0u, takeAnnouncements());
+
+    // The set is fixed when the library is initialised: a later answer shows
+    // only in the blocks made after the next fmDLLInit.
+    SetDeviceCountAnswer(2);
+    fmDLLInit();
+    SetDeviceCountAnswer(4);
+    ASSERT_TRUE(HandOverBlock());
+    fmDLLInit();
+    ASSERT_TRUE(HandOverBlock());
+    float* block = nullptr;
+    for (const size_t n : {2u, 4u}) {
+        ASSERT_NE(0, fmDLLTransferFloatData(&block));
+        const float last = n == 2 ? 1032 + 15 : 1048 + 15;  // sample 15 of the third and fourth block
+        for (size_t d = 0; d < n; ++d) EXPECT_EQ(last, block[(15 * n + d) * 8]) << n << " amplifiers";
+    }
 }
 
 TEST_F(UsbAmpDataTest, CountersWrapAtTwoToTheTwentyFourth) {
