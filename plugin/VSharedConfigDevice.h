@@ -70,8 +70,9 @@ public:
                            const std::vector<VKESUDriverService::VDeviceInfo>& records);
     void OnDataReady(float* block);
 
-    // Host thread (BeginDeviceInstantiation); takes mutex, since detection
-    // handling reads the factory on the worker, ahead of the worker's next block.
+    // Host thread (BeginDeviceInstantiation); takes mutex ahead of the
+    // worker's next block, since detection handling reads the factory on the
+    // worker.
     void SetFactory(ZentuDigitalDevice::IDeviceFactory* newFactory);
 
     // Host threads and the worker; callers hold mutex. SetState and
